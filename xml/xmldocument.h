@@ -1,0 +1,59 @@
+// The lenient XML reader: one left-to-right pass over an 8-bit buffer into a
+// tree of XMLNode objects. It recognises a small set of constructs, skips the
+// rest, and knows exactly two errors ("bad tagName", "tagName mismatch").
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "xml/xmlnode.h"
+
+class QString;
+
+class XMLDocument {
+public:
+  // flags 1 keeps character data and comments; 0 drops them.
+  explicit XMLDocument(int flags = 0) : flags(flags) {}
+  virtual ~XMLDocument();
+  XMLDocument(const XMLDocument&) = delete;
+  XMLDocument& operator=(const XMLDocument&) = delete;
+
+  // The element factory; a subclass decides the element class of its trees.
+  virtual std::unique_ptr<XMLElement> createElement(std::string tagName);
+
+  // Parses a NUL-terminated buffer and makes the result the root (possibly
+  // none). Returns false with errorMessage/errorLine set on a syntax error.
+  bool parse(const char* text);
+  // Reads the whole file, skips a UTF-8 byte-order mark, parses it.
+  bool parse(std::FILE* file);
+  // Opens `path` ("rb") and parses it. When it cannot be opened:
+  // "couldn't read <path>", errorLine 0, root unchanged.
+  bool load(const char* path);
+
+  XMLElement* root() const { return root_.get(); }
+  void setRoot(std::unique_ptr<XMLElement> root) { root_ = std::move(root); }
+  std::unique_ptr<XMLElement> takeRoot() { return std::move(root_); }
+
+  // Deep copy (elements made through createElement, attributes in order).
+  std::unique_ptr<XMLNode> cloneNode(const XMLNode& node);
+
+  int flags;
+  std::optional<std::string> doctype;
+  std::optional<std::string> version;
+  std::optional<std::string> encoding;
+  std::string errorMessage;  // at most 1023 bytes
+  int errorLine = 0;
+
+private:
+  std::unique_ptr<XMLElement> root_;
+};
+
+// Adds loading by a path given as a QString.
+class QXMLDocument : public XMLDocument {
+public:
+  using XMLDocument::XMLDocument;
+  using XMLDocument::load;
+  bool load(const QString& path);
+};
