@@ -113,10 +113,19 @@ private:
       out.append(fallback);
       return;
     }
-    if (std::optional<QString> computed = computedMacroValue(name, now()))
-      out.append(*computed);
-    else
-      out.append(*value);
+    if (isComputedName(name)) {
+      if (std::optional<QString> computed = computedMacroValue(name, now())) {
+        out.append(*computed);
+        return;
+      }
+    }
+    out.append(*value);
+  }
+
+  // Reading the clock and the locale is slow; only these names need them.
+  static bool isComputedName(QStringView name) {
+    return name.startsWith(QLatin1String("Date")) || name.startsWith(QLatin1String("Time")) ||
+           name == QLatin1String("UnixTime");
   }
 
   static const QString* find(const MacroTable& table, const QString& key) {
