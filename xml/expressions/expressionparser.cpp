@@ -171,6 +171,8 @@ Value floatingLiteral(QStringView text) {
   return Value::fromFloat(0.0);
 }
 
+// A parenthesis that opens with one of the C type keywords is a cast or
+// sizeof(typename); any other name in that place is an expression.
 bool isTypeKeyword(QStringView word) {
   static const char* const kKeywords[] = {"void",  "bool",   "_Bool",  "char",     "short",
                                           "int",   "long",   "float",  "double",   "signed",
@@ -337,6 +339,8 @@ private:
     return lexer_.next().text.toString();
   }
 
+  // An unclosed parenthesis fails rather than being closed at the end of the
+  // text: an address must never be guessed.
   void expectClosingParen() {
     if (!lexer_.consumeIf(TokenKind::RightParen))
       fail("')' expected");

@@ -1,5 +1,10 @@
 // The integer literal routine shared by expression literals and by the
 // memory-map attributes that take a plain number (alignment, register sizes).
+//
+// One routine serves both: a literal token of an expression holds only
+// digits, hexadecimal letters, the "0x"/"0b" prefix and U/L suffixes, and on
+// those characters the looser attribute reading below (blanks, signs, any
+// character as a digit) gives the same value as a plain C reading.
 #pragma once
 
 #include <QString>

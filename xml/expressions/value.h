@@ -10,7 +10,7 @@ public:
   enum class Kind { Bool = 0, Signed = 1, Unsigned = 2, String = 3, Reference = 4, Float = 5, None = 6 };
 
   Value() = default;
-  static Value fromBool(bool value);
+  static Value fromBool(bool value);  // size 1, as a C++ bool
   static Value fromSigned(int64_t value, int size = 8);
   static Value fromUnsigned(uint64_t value, int size = 8);
   static Value fromFloat(double value, int size = 8);
@@ -36,7 +36,8 @@ public:
   int64_t toSigned() const;
   // Bool and integers by their value (unsigned by the unsigned conversion).
   double toDouble() const;
-  // The text a string comparison compares against.
+  // The text a string comparison compares against: bool and integers in
+  // decimal (bool as 1 or 0), floating point in its shortest exact form.
   QString toText() const;
   // Kind, size and value in one line, for tests and diagnostics:
   // "signed:8 -1", "unsigned:4 4294967295", "bool true", "float 1.5", "string \"a\"".
