@@ -233,7 +233,7 @@ private:
     case TokenKind::HexLiteral:
     case TokenKind::BinaryLiteral:
       return std::make_unique<IntegerConstantExpression>(Value::fromSigned(
-          static_cast<int64_t>(parseIntegerLiteral(token.text.toString()))));
+          static_cast<int64_t>(parseIntegerLiteral(token.text))));
     case TokenKind::FloatLiteral:
       return std::make_unique<FloatConstantExpression>(floatingLiteral(token.text));
     case TokenKind::String:

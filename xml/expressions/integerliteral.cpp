@@ -2,7 +2,7 @@
 
 #include "xml/expressions/lexer.h"
 
-uint64_t parseIntegerLiteral(const QString& text) {
+uint64_t parseIntegerLiteral(QStringView text) {
   const qsizetype size = text.size();
   qsizetype i = 0;
   while (i < size && isExpressionSpace(text[i]))

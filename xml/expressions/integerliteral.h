@@ -7,7 +7,7 @@
 // character as a digit) gives the same value as a plain C reading.
 #pragma once
 
-#include <QString>
+#include <QStringView>
 #include <cstdint>
 
 // Reads an integer and never fails: reading stops without error at anything
@@ -23,4 +23,4 @@
 // So "16", "0x10", "020", "0b10000" and "0x10UL" give 16, "010" gives 8, and
 // "0X10" gives 2120 (base 8, X counted as the digit 33). Callers that keep 32
 // bits take the low 32.
-uint64_t parseIntegerLiteral(const QString& text);
+uint64_t parseIntegerLiteral(QStringView text);
