@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -187,10 +188,12 @@ private:
     const size_t at = rest.find(sequence);
     return at == std::string_view::npos ? end_ : p_ + at;
   }
-  // Newlines before `at`; positions asked for never go backwards.
+  // Newlines before `at`; positions asked for never go backwards. The count
+  // stops at INT_MAX rather than wrapping on a gigantic buffer.
   int lineAt(const char* at) {
     if (at > lineCountedTo_) {
-      line_ += static_cast<int>(std::count(lineCountedTo_, at, '\n'));
+      const long long total = line_ + static_cast<long long>(std::count(lineCountedTo_, at, '\n'));
+      line_ = static_cast<int>(std::min<long long>(total, INT_MAX));
       lineCountedTo_ = at;
     }
     return line_;
