@@ -1,0 +1,48 @@
+// A loaded memory-map or section-placement file: the preprocessed element
+// tree with top-level Import elements replaced by the files they name and
+// every start and size resolved to a 32-bit number.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+#include "memorymap/memorymapelement.h"
+#include "xml/xmlpp2.h"
+
+class MemoryMap : public XMLPP2 {
+public:
+  MemoryMap();
+  ~MemoryMap() override;
+
+  // Reads, preprocesses (when `preprocess`), imports and resolves a file.
+  // False when the file cannot be read or parsed or gives no root element.
+  bool loadFile(const QString& path, const QString& macroList, bool preprocess);
+  // Parses a text without preprocessing; false when it gives no root element.
+  bool loadString(const QString& text);
+
+  MemoryMapElement* rootElement() const;
+  // Every MemorySegment at any depth (not searched inside one); `reverse`
+  // gives reverse document order.
+  QList<MemoryMapElement*> memorySegments(bool reverse) const;
+  // Every ProgramSection below `segment` (not searched inside one).
+  QList<MemoryMapElement*> programSections(const MemoryMapElement* segment,
+                                           bool inDocumentOrder) const;
+  // The first MemorySegment in document order whose name is exactly `name`.
+  MemoryMapElement* findSegment(const QString& name) const;
+
+  std::unique_ptr<XMLElement> createElement(std::string tagName) override;
+  // Preprocessor warnings are not shown; a test may observe them here.
+  void warning(const QString& text) override;
+  std::function<void(const QString&)> warningObserver;
+
+  bool preprocess = false;
+  bool readOnly = false;
+  QString macroList;
+  QString filePath;
+  QString doctypeName;
+
+private:
+  std::unique_ptr<MemoryMapElement> readFile(const QString& path);
+  void importFiles();
+};
