@@ -245,15 +245,6 @@ TEST(XMLNode, ToElementOnlyForElements) {
   EXPECT_EQ(cdata.type(), XMLNode::Type::CDATASection);
 }
 
-TEST(XMLNode, TextAndNameSetters) {
-  XMLElement e("a");
-  e.setTagName("b");
-  EXPECT_EQ(e.tagName(), "b");
-  XMLData data("x");
-  data.setValue(std::string("y\0z", 3));
-  EXPECT_EQ(treeText(&data), "#data(\"y\\x00z\")");
-}
-
 TEST(XMLElement, SetAttributeKeepsFirstPosition) {
   XMLElement e("a");
   e.setAttribute("x", "1");
