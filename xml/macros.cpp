@@ -78,8 +78,8 @@ private:
         }
         if (end == length)
           break;  // unterminated: the reference and the rest are dropped
-        resolve(QStringView(text + bodyStart, end - bodyStart),
-                QStringView(text + i, end + 1 - i), out, rescan);
+        resolve(QStringView(text + bodyStart, end - bodyStart), QStringView(text + i, end + 1 - i),
+                out, rescan);
         i = end + 1;
       } else {
         out.append(macro_);

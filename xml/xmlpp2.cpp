@@ -42,7 +42,8 @@ void expandAttributes(XMLElement& element, const MacroTable& table) {
   for (XMLElement::Attribute& attribute : element.mutableAttributes()) {
     if (attribute.value.find('$') == std::string::npos)
       continue;
-    std::string expanded = toStdBytes(expandMacros(table, fromBytes(attribute.value), false, false));
+    std::string expanded =
+        toStdBytes(expandMacros(table, fromBytes(attribute.value), false, false));
     if (expanded != attribute.value)
       attribute.value = std::move(expanded);
   }
@@ -130,8 +131,8 @@ private:
     processChildrenFrom(parent, parent.firstChild(), std::move(table), scope);
   }
   void drain(XMLNode& source, XMLNode& destination, MacroTable& table, const Scope& scope);
-  void processElement(std::unique_ptr<XMLElement> element, XMLNode& destination,
-                      MacroTable& table, const Scope& scope);
+  void processElement(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
+                      const Scope& scope);
 
   // The three outcomes of a directive (removal is simply dropping it).
   void keep(std::unique_ptr<XMLElement> element, XMLNode& destination, const MacroTable& table,
@@ -141,18 +142,18 @@ private:
 
   void processIf(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
                  const Scope& scope);
-  void processSwitch(std::unique_ptr<XMLElement> element, XMLNode& destination,
-                     MacroTable& table, const Scope& scope);
-  void processInclude(std::unique_ptr<XMLElement> element, XMLNode& destination,
-                      MacroTable& table, const Scope& scope);
+  void processSwitch(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
+                     const Scope& scope);
+  void processInclude(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
+                      const Scope& scope);
   IncludeResult loadInclude(const QString& name, std::unique_ptr<XMLElement>& loaded);
   void processDefine(const XMLElement& element, MacroTable& table);
   void processFor(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
                   const Scope& scope);
-  void processForeach(std::unique_ptr<XMLElement> element, XMLNode& destination,
-                      MacroTable& table, const Scope& scope);
-  void processXmlput(std::unique_ptr<XMLElement> element, XMLNode& destination,
-                     MacroTable& table, const Scope& scope);
+  void processForeach(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
+                      const Scope& scope);
+  void processXmlput(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
+                     const Scope& scope);
   void appendCopies(const XMLElement& loop, const MacroTable& loopTable, XMLNode& copies);
 
   XMLPP2& document_;
@@ -165,13 +166,12 @@ private:
 
 XMLPP2::~XMLPP2() = default;
 
-bool XMLPP2::processConditionals(XMLNode* first, const QString& currentFilePath,
-                                 MacroTable macros, bool expandAttributes) {
+bool XMLPP2::processConditionals(XMLNode* first, const QString& currentFilePath, MacroTable macros,
+                                 bool expandAttributes) {
   return Run(*this).process(first, currentFilePath, std::move(macros), expandAttributes);
 }
 
-bool XMLPP2::Run::process(XMLNode* first, const QString& filePath, MacroTable macros,
-                          bool expand) {
+bool XMLPP2::Run::process(XMLNode* first, const QString& filePath, MacroTable macros, bool expand) {
   if (!first)
     return true;
   const QString canonical = QFileInfo(filePath).canonicalFilePath();
@@ -284,8 +284,7 @@ void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& d
       return;
     }
     bool ok = false;
-    const bool holds =
-        evaluateBool(expandMacros(table, fromBytes(*expression), false, false), &ok);
+    const bool holds = evaluateBool(expandMacros(table, fromBytes(*expression), false, false), &ok);
     if (ok && holds)
       select(*element, destination, table, scope);
   } else if (tag == "ifdef" || tag == "ifndef") {
@@ -399,8 +398,7 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
   bool childExpand = scope.expand;
   if (scope.expand || element->hasAttribute("expand_macros")) {
     if (const std::string* macros = element->attribute("macros")) {
-      childTable =
-          mergeMacros(table, parseMacroList(withoutNewlines(fromBytes(*macros))));
+      childTable = mergeMacros(table, parseMacroList(withoutNewlines(fromBytes(*macros))));
       childExpand = true;
       expandAttributes(*loaded, childTable);
     } else if (scope.expand) {
@@ -435,8 +433,7 @@ XMLPP2::Run::IncludeResult XMLPP2::Run::loadInclude(const QString& name,
   const bool parsed = document_.load(name);
   loaded = document_.takeRoot();
   document_.setRoot(std::move(saved));
-  const QString emptyWarning =
-      message("error: include file '%1' is empty").arg(name);
+  const QString emptyWarning = message("error: include file '%1' is empty").arg(name);
   if (!parsed) {
     // A file that cannot be opened leaves the document's root untouched (it
     // is the including tree), so that failure reports the reader's message;
@@ -491,7 +488,8 @@ void XMLPP2::Run::appendCopies(const XMLElement& loop, const MacroTable& loopTab
     if (!child->toElement())
       continue;
     std::unique_ptr<XMLNode> copy = document_.cloneNode(*child);
-    forEachElement(*copy, [&loopTable](XMLElement& element) { expandAttributes(element, loopTable); });
+    forEachElement(*copy,
+                   [&loopTable](XMLElement& element) { expandAttributes(element, loopTable); });
     copies.appendChild(std::move(copy));
   }
 }
@@ -528,8 +526,7 @@ void XMLPP2::Run::processFor(std::unique_ptr<XMLElement> element, XMLNode& desti
 
   // The loop ends where the next value would pass 2^32 rather than wrap
   // around below `end` again; it runs ceil((end - start) / incr) times.
-  const std::uint64_t iterations =
-      start < end ? (std::uint64_t(end - start) + incr - 1) / incr : 0;
+  const std::uint64_t iterations = start < end ? (std::uint64_t(end - start) + incr - 1) / incr : 0;
   std::uint64_t perIteration = 1;
   for (XMLNode* child = element->firstChild(); child; child = child->nextSibling()) {
     if (child->toElement())

@@ -51,16 +51,15 @@ INSTANTIATE_TEST_SUITE_P(
         ExpandCase{"$(B:$(A))", "1"}, ExpandCase{"$(B::$(A))", "$(A)"},
         ExpandCase{"no macros at all", "no macros at all"}, ExpandCase{"", ""},
         ExpandCase{"5$", "5$"}, ExpandCase{"$x", "$x"}, ExpandCase{"$$", "$"},
-        ExpandCase{"$$$", "$$"}, ExpandCase{"$(A)$(A)$(A)", "111"},
-        ExpandCase{"$(B:f(x))", "f(x)"}, ExpandCase{"$(B:)", ""}, ExpandCase{"[$(E)]", "[]"},
-        ExpandCase{"$()", "unnamed"}, ExpandCase{"$(A:zz)", "1"}, ExpandCase{"$(a)", "$(a)"},
+        ExpandCase{"$$$", "$$"}, ExpandCase{"$(A)$(A)$(A)", "111"}, ExpandCase{"$(B:f(x))", "f(x)"},
+        ExpandCase{"$(B:)", ""}, ExpandCase{"[$(E)]", "[]"}, ExpandCase{"$()", "unnamed"},
+        ExpandCase{"$(A:zz)", "1"}, ExpandCase{"$(a)", "$(a)"},
         // A value is not scanned again unless the pass met a macro character
         // inside a reference body.
         ExpandCase{"$(V)", "$(A)"}, ExpandCase{"$(V) $(B:$(A))", "1 1"},
         // Two colons clear the re-scan flag of the whole pass, also for a
         // reference met earlier in it.
-        ExpandCase{"$(B:$(A)) $(C::x)", "$(A) x"},
-        ExpandCase{"$(C::x) $(B:$(A))", "x 1"},
+        ExpandCase{"$(B:$(A)) $(C::x)", "$(A) x"}, ExpandCase{"$(C::x) $(B:$(A))", "x 1"},
         // An unknown name built from a reference re-emits itself: expansion
         // ends when a pass changes nothing.
         ExpandCase{"$($(X))", "$($(X))"}, ExpandCase{"a$(B:$(C:$(A)))b", "a1b"}));
@@ -112,8 +111,8 @@ void expectNow(const std::string& actual, const char* name) {
       toStdBytes(*computedMacroValue(fromBytes(name), QDateTime::currentDateTime()));
   ASSERT_FALSE(before.empty());
   if (actual != before) {
-    EXPECT_EQ(actual, toStdBytes(*computedMacroValue(fromBytes(name),
-                                                     QDateTime::currentDateTime())))
+    EXPECT_EQ(actual,
+              toStdBytes(*computedMacroValue(fromBytes(name), QDateTime::currentDateTime())))
         << name;
   }
 }
@@ -134,8 +133,8 @@ TEST(ComputedMacroValue, FormatsEachName) {
   const QDateTime when(QDate(2011, 6, 21), QTime(15, 34, 3), Qt::UTC);
   const QLocale english(QLocale::English, QLocale::UnitedStates);
   auto value = [&](const char* name) {
-    return toStdBytes(computedMacroValue(fromBytes(name), when, english).value_or(
-        QStringLiteral("<none>")));
+    return toStdBytes(
+        computedMacroValue(fromBytes(name), when, english).value_or(QStringLiteral("<none>")));
   };
   EXPECT_EQ(value("Date"), "21 June 2011");
   EXPECT_EQ(value("DateYear"), "2011");
@@ -184,13 +183,13 @@ TEST_P(ParseMacroList, GivesTable) {
       << GetParam().list;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Macros, ParseMacroList,
-    testing::Values(ListCase{"A=1;B=x=y;;C;A=2", "{A=2}{B=x=y}{C=}"},
-                    ListCase{"P=a\\;b", "{P=a;b}"}, ListCase{"P=a\\\\;b", "{P=a\\}{b=}"},
-                    ListCase{"", ""}, ListCase{";;;", ""}, ListCase{" A = 1 ", "{ A = 1 }"},
-                    ListCase{"=v", "{=v}"}, ListCase{"X=", "{X=}"},
-                    ListCase{"N=\xe9\xff", "{N=\xe9\xff}"}));
+INSTANTIATE_TEST_SUITE_P(Macros, ParseMacroList,
+                         testing::Values(ListCase{"A=1;B=x=y;;C;A=2", "{A=2}{B=x=y}{C=}"},
+                                         ListCase{"P=a\\;b", "{P=a;b}"},
+                                         ListCase{"P=a\\\\;b", "{P=a\\}{b=}"}, ListCase{"", ""},
+                                         ListCase{";;;", ""}, ListCase{" A = 1 ", "{ A = 1 }"},
+                                         ListCase{"=v", "{=v}"}, ListCase{"X=", "{X=}"},
+                                         ListCase{"N=\xe9\xff", "{N=\xe9\xff}"}));
 
 TEST(MergeMacros, OverridingEntriesWin) {
   const MacroTable base = table({{"A", "1"}, {"B", "2"}});

@@ -39,7 +39,9 @@ protected:
   void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
 
   std::string folder() const { return toStdBytes(dir_.path()); }
-  QString path(const std::string& name) const { return dir_.path() + QLatin1Char('/') + fromBytes(name); }
+  QString path(const std::string& name) const {
+    return dir_.path() + QLatin1Char('/') + fromBytes(name);
+  }
 
   void write(const std::string& name, const std::string& content) {
     const QString file = path(name);
@@ -98,7 +100,9 @@ TEST_P(PreprocessCase, GivesTreeAndWarnings) {
   EXPECT_EQ(outcome.warnings, c.warnings);
 }
 
-std::string caseName(const testing::TestParamInfo<Case>& info) { return info.param.name; }
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
 
 const char* const kOneCondition =
     "XmlPP::processConditionals(): one condition required for <if[not]>";
@@ -110,12 +114,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Case{"IfMatchesListItem", R"~(<Root><if A="1,2"><S/><T/></if><U/></Root>)~", "A=2",
              "Root[S[] T[] U[]]", ""},
-        Case{"IfMatchesNoItem", R"~(<Root><if A="1,2"><S/></if><U/></Root>)~", "A=3", "Root[U[]]", ""},
+        Case{"IfMatchesNoItem", R"~(<Root><if A="1,2"><S/></if><U/></Root>)~", "A=3", "Root[U[]]",
+             ""},
         Case{"IfOnUndefinedIsFalseThenDefined",
              R"~(<Root><if A="1"><S/></if><ifdef name="A"><T/></ifdef><U a="[$(A)]"/></Root>)~", "",
              "Root[T[] U(a=\"[]\")[]]", ""},
-        Case{"IfEmptyItemsNeverMatchEmptyValue", R"~(<Root><if A=",,"><S/></if></Root>)~", "A=",
-             "Root[]", ""},
+        Case{"IfEmptyItemsNeverMatchEmptyValue", R"~(<Root><if A=",,"><S/></if></Root>)~",
+             "A=", "Root[]", ""},
         Case{"IfValueIsExpandedFirst", R"~(<Root><if A="$(B)"><S/></if></Root>)~", "A=x;B=x",
              "Root[S[]]", ""},
         Case{"IfNotMatchesNoItem", R"~(<Root><ifnot A="1,2"><S/></ifnot></Root>)~", "A=3",
@@ -125,8 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"IfNotWithTwoAttributesIsKept",
              R"~(<Root><ifnot A="1" B="2"><S x="$(A)"/></ifnot></Root>)~", "A=5",
              "Root[ifnot(A=\"1\" B=\"2\")[S(x=\"5\")[]]]", kOneCondition},
-        Case{"IfWithoutAttributeIsKept", R"~(<Root><if><S/></if></Root>)~", "",
-             "Root[if[S[]]]", kOneCondition},
+        Case{"IfWithoutAttributeIsKept", R"~(<Root><if><S/></if></Root>)~", "", "Root[if[S[]]]",
+             kOneCondition},
         Case{"IfexTrue", R"~(<Root><ifex expression="$(A) == 3"><S/></ifex></Root>)~", "A=3",
              "Root[S[]]", ""},
         Case{"IfexFalse", R"~(<Root><ifex expression="$(A) == 3"><S/></ifex></Root>)~", "A=4",
@@ -140,33 +145,38 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"IfexWithoutExpressionIsKept",
              R"~(<Root><ifex><S/></ifex><ifex expression=""><T/></ifex></Root>)~", "",
              "Root[ifex[S[]] ifex(expression=\"\")[T[]]]", ""},
-        Case{"IfdefAndIfndef",
-             R"~(<Root><ifdef name="A"><S/></ifdef><ifndef name="A"><T/></ifndef><ifdef name="B"><U/></ifdef><ifndef name="B"><V/></ifndef></Root>)~",
-             "A=", "Root[S[] V[]]", ""},
+        Case{
+            "IfdefAndIfndef",
+            R"~(<Root><ifdef name="A"><S/></ifdef><ifndef name="A"><T/></ifndef><ifdef name="B"><U/></ifdef><ifndef name="B"><V/></ifndef></Root>)~",
+            "A=", "Root[S[] V[]]", ""},
         Case{"IfdefWithoutNameLooksUpTheEmptyName",
              R"~(<Root><ifdef><S/></ifdef><ifndef><T/></ifndef></Root>)~", "=x", "Root[S[]]", ""},
         Case{"NestedConditionals",
              R"~(<Root><if A="1"><ifnot B="1"><S/></ifnot><if B="1"><T/></if></if></Root>)~",
              "A=1;B=1", "Root[T[]]", ""},
-        Case{"SelectedContentIsProcessedOnce",
-             R"~(<Root><if A="1"><S x="$$(A)"/></if></Root>)~", "A=1", "Root[S(x=\"$(A)\")[]]", ""}),
+        Case{"SelectedContentIsProcessedOnce", R"~(<Root><if A="1"><S x="$$(A)"/></if></Root>)~",
+             "A=1", "Root[S(x=\"$(A)\")[]]", ""}),
     caseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Switch, PreprocessCase,
     testing::Values(
-        Case{"FirstMatchingCase",
-             R"~(<Root><switch name="X"><case value="1"><A/></case><case value="2,3"><B/></case><case value="3"><C/></case><default><D/></default></switch></Root>)~",
-             "X=3", "Root[B[]]", ""},
-        Case{"LastDefaultWhenNoCaseMatches",
-             R"~(<Root><switch name="X"><default><D1/></default><case value="1"><A/></case><default><D2/></default></switch></Root>)~",
-             "X=9", "Root[D2[]]", ""},
-        Case{"NothingSelectedRemovesSwitch",
-             R"~(<Root><switch name="X"><case value="1"><A/></case><other><O/></other></switch><T/></Root>)~",
-             "X=9", "Root[T[]]", ""},
-        Case{"UndefinedNameIsEnteredEmpty",
-             R"~(<Root><switch name="X"><case value="1"><A/></case></switch><ifdef name="X"><T/></ifdef></Root>)~",
-             "", "Root[T[]]", ""},
+        Case{
+            "FirstMatchingCase",
+            R"~(<Root><switch name="X"><case value="1"><A/></case><case value="2,3"><B/></case><case value="3"><C/></case><default><D/></default></switch></Root>)~",
+            "X=3", "Root[B[]]", ""},
+        Case{
+            "LastDefaultWhenNoCaseMatches",
+            R"~(<Root><switch name="X"><default><D1/></default><case value="1"><A/></case><default><D2/></default></switch></Root>)~",
+            "X=9", "Root[D2[]]", ""},
+        Case{
+            "NothingSelectedRemovesSwitch",
+            R"~(<Root><switch name="X"><case value="1"><A/></case><other><O/></other></switch><T/></Root>)~",
+            "X=9", "Root[T[]]", ""},
+        Case{
+            "UndefinedNameIsEnteredEmpty",
+            R"~(<Root><switch name="X"><case value="1"><A/></case></switch><ifdef name="X"><T/></ifdef></Root>)~",
+            "", "Root[T[]]", ""},
         Case{"OtherChildrenAreIgnored",
              R"~(<Root><switch name="X"><S/><case value="a"><A x="$(X)"/></case></switch></Root>)~",
              "X=a", "Root[A(x=\"a\")[]]", ""}),
@@ -175,33 +185,39 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Define, PreprocessCase,
     testing::Values(
-        Case{"ValueIsVisibleToFollowingSiblings",
-             R"~(<Root><S a="$(A)"/><define name="A" value="1"/><T a="$(A)"><U a="$(A)"/></T></Root>)~",
-             "", "Root[S(a=\"$(A)\")[] T(a=\"1\")[U(a=\"1\")[]]]", ""},
-        Case{"NotVisibleAfterTheContainingIf",
-             R"~(<Root><if X="1"><define name="A" value="in"/><S a="$(A)"/></if><T a="$(A)"/></Root>)~",
-             "X=1", "Root[S(a=\"in\")[] T(a=\"$(A)\")[]]", ""},
+        Case{
+            "ValueIsVisibleToFollowingSiblings",
+            R"~(<Root><S a="$(A)"/><define name="A" value="1"/><T a="$(A)"><U a="$(A)"/></T></Root>)~",
+            "", "Root[S(a=\"$(A)\")[] T(a=\"1\")[U(a=\"1\")[]]]", ""},
+        Case{
+            "NotVisibleAfterTheContainingIf",
+            R"~(<Root><if X="1"><define name="A" value="in"/><S a="$(A)"/></if><T a="$(A)"/></Root>)~",
+            "X=1", "Root[S(a=\"in\")[] T(a=\"$(A)\")[]]", ""},
         Case{"NotVisibleOutsideTheContainingElement",
              R"~(<Root><K><define name="A" value="in"/></K><T a="$(A)"/></Root>)~", "A=out",
              "Root[K[] T(a=\"out\")[]]", ""},
-        Case{"ValueIsTakenAfterExpansion",
-             R"~(<Root><define name="B" value="$(A)x"/><define name="A" value="2"/><S b="$(B)"/></Root>)~",
-             "A=1", "Root[S(b=\"1x\")[]]", ""},
+        Case{
+            "ValueIsTakenAfterExpansion",
+            R"~(<Root><define name="B" value="$(A)x"/><define name="A" value="2"/><S b="$(B)"/></Root>)~",
+            "A=1", "Root[S(b=\"1x\")[]]", ""},
         Case{"Expression",
              R"~(<Root><define name="N" expression="$(A) + 1"/><S n="$(N)"/></Root>)~", "A=0x10",
              "Root[S(n=\"17\")[]]", ""},
-        Case{"ExpressionKeepsLow32Bits",
-             R"~(<Root><define name="N" expression="0x100000001"/><define name="M" expression="-1"/><S n="$(N)" m="$(M)"/></Root>)~",
-             "", "Root[S(n=\"1\" m=\"4294967295\")[]]", ""},
-        Case{"HexExpression",
-             R"~(<Root><define name="H" hex_expression="0xabcdef * 16"/><define name="Z" hex_expression="0"/><S h="$(H)" z="$(Z)"/></Root>)~",
-             "", "Root[S(h=\"0xABCDEF0\" z=\"0x0\")[]]", ""},
+        Case{
+            "ExpressionKeepsLow32Bits",
+            R"~(<Root><define name="N" expression="0x100000001"/><define name="M" expression="-1"/><S n="$(N)" m="$(M)"/></Root>)~",
+            "", "Root[S(n=\"1\" m=\"4294967295\")[]]", ""},
+        Case{
+            "HexExpression",
+            R"~(<Root><define name="H" hex_expression="0xabcdef * 16"/><define name="Z" hex_expression="0"/><S h="$(H)" z="$(Z)"/></Root>)~",
+            "", "Root[S(h=\"0xABCDEF0\" z=\"0x0\")[]]", ""},
         Case{"ValueWinsOverExpression",
              R"~(<Root><define name="N" value="v" expression="1 + 1"/><S n="$(N)"/></Root>)~", "",
              "Root[S(n=\"v\")[]]", ""},
-        Case{"FailedExpressionStoresNothing",
-             R"~(<Root><define name="N" expression="nonsense"/><define name="A" expression="1 / 0"/><S n="$(N)" a="$(A)"/></Root>)~",
-             "A=old", "Root[S(n=\"$(N)\" a=\"old\")[]]", ""},
+        Case{
+            "FailedExpressionStoresNothing",
+            R"~(<Root><define name="N" expression="nonsense"/><define name="A" expression="1 / 0"/><S n="$(N)" a="$(A)"/></Root>)~",
+            "A=old", "Root[S(n=\"$(N)\" a=\"old\")[]]", ""},
         Case{"MissingName", R"~(<Root><define value="1"/><S/></Root>)~", "", "Root[S[]]",
              "XmlPP::processConditionals(): missing name in <define>"},
         Case{"MissingValue", R"~(<Root><define name="A"/><S/></Root>)~", "", "Root[S[]]",
@@ -211,35 +227,40 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     For, PreprocessCase,
     testing::Values(
-        Case{"LoopVariables",
-             R"~(<Root><for index="i" start="0" end="3" incr="1" mul="4"><S n="$(i)" a="$(i_alpha)" h="$(i_hex)" p="$(i_ap)" q="$(i_ap_hex)"/></for></Root>)~",
-             "",
-             "Root[S(n=\"0\" a=\"A\" h=\"0x0\" p=\"0\" q=\"0x0\")[] "
-             "S(n=\"1\" a=\"B\" h=\"0x1\" p=\"4\" q=\"0x4\")[] "
-             "S(n=\"2\" a=\"C\" h=\"0x2\" p=\"8\" q=\"0x8\")[]]",
-             ""},
-        Case{"AddStepAndHex",
-             R"~(<Root><for index="k" start="10" end="15" incr="2" add="$(B)" mul="16"><S n="$(k)" h="$(k_hex)" p="$(k_ap)" q="$(k_ap_hex)"/></for></Root>)~",
-             "B=0x100",
-             "Root[S(n=\"10\" h=\"0xA\" p=\"416\" q=\"0x1A0\")[] "
-             "S(n=\"12\" h=\"0xC\" p=\"448\" q=\"0x1C0\")[] "
-             "S(n=\"14\" h=\"0xE\" p=\"480\" q=\"0x1E0\")[]]",
-             ""},
-        Case{"SubWrapsBelowZero",
-             R"~(<Root><for index="i" start="0" end="2" incr="1" sub="1"><S p="$(i_ap)" q="$(i_ap_hex)"/></for></Root>)~",
-             "", "Root[S(p=\"4294967295\" q=\"0xFFFFFFFF\")[] S(p=\"0\" q=\"0x0\")[]]", ""},
-        Case{"AlphaPastZ",
-             R"~(<Root><for index="i" start="25" end="27" incr="1"><S a="$(i_alpha)"/></for></Root>)~",
-             "", "Root[S(a=\"Z\")[] S(a=\"[\")[]]", ""},
+        Case{
+            "LoopVariables",
+            R"~(<Root><for index="i" start="0" end="3" incr="1" mul="4"><S n="$(i)" a="$(i_alpha)" h="$(i_hex)" p="$(i_ap)" q="$(i_ap_hex)"/></for></Root>)~",
+            "",
+            "Root[S(n=\"0\" a=\"A\" h=\"0x0\" p=\"0\" q=\"0x0\")[] "
+            "S(n=\"1\" a=\"B\" h=\"0x1\" p=\"4\" q=\"0x4\")[] "
+            "S(n=\"2\" a=\"C\" h=\"0x2\" p=\"8\" q=\"0x8\")[]]",
+            ""},
+        Case{
+            "AddStepAndHex",
+            R"~(<Root><for index="k" start="10" end="15" incr="2" add="$(B)" mul="16"><S n="$(k)" h="$(k_hex)" p="$(k_ap)" q="$(k_ap_hex)"/></for></Root>)~",
+            "B=0x100",
+            "Root[S(n=\"10\" h=\"0xA\" p=\"416\" q=\"0x1A0\")[] "
+            "S(n=\"12\" h=\"0xC\" p=\"448\" q=\"0x1C0\")[] "
+            "S(n=\"14\" h=\"0xE\" p=\"480\" q=\"0x1E0\")[]]",
+            ""},
+        Case{
+            "SubWrapsBelowZero",
+            R"~(<Root><for index="i" start="0" end="2" incr="1" sub="1"><S p="$(i_ap)" q="$(i_ap_hex)"/></for></Root>)~",
+            "", "Root[S(p=\"4294967295\" q=\"0xFFFFFFFF\")[] S(p=\"0\" q=\"0x0\")[]]", ""},
+        Case{
+            "AlphaPastZ",
+            R"~(<Root><for index="i" start="25" end="27" incr="1"><S a="$(i_alpha)"/></for></Root>)~",
+            "", "Root[S(a=\"Z\")[] S(a=\"[\")[]]", ""},
         Case{"StartEqualsEndGivesNothing",
              R"~(<Root><for index="i" start="3" end="3" incr="1"><S/></for><T/></Root>)~", "",
              "Root[T[]]", ""},
         Case{"StartAboveEndGivesNothing",
              R"~(<Root><for index="i" start="4" end="3" incr="1"><S/></for></Root>)~", "", "Root[]",
              ""},
-        Case{"StopsInsteadOfWrappingAround",
-             R"~(<Root><for index="i" start="0xFFFFFFF0" end="0xFFFFFFFF" incr="8"><S h="$(i_hex)"/></for></Root>)~",
-             "", "Root[S(h=\"0xFFFFFFF0\")[] S(h=\"0xFFFFFFF8\")[]]", ""},
+        Case{
+            "StopsInsteadOfWrappingAround",
+            R"~(<Root><for index="i" start="0xFFFFFFF0" end="0xFFFFFFFF" incr="8"><S h="$(i_hex)"/></for></Root>)~",
+            "", "Root[S(h=\"0xFFFFFFF0\")[] S(h=\"0xFFFFFFF8\")[]]", ""},
         Case{"MissingAttribute",
              R"~(<Root><for index="i" start="0" end="3"><S/></for><T/></Root>)~", "", "Root[T[]]",
              kForWarning},
@@ -254,21 +275,25 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"UnevaluableBoundsCountAsZero",
              R"~(<Root><for index="i" start="x" end="2" incr="1"><S n="$(i)"/></for></Root>)~", "",
              "Root[S(n=\"0\")[] S(n=\"1\")[]]", ""},
-        Case{"CopiesAreThenProcessedWithTheEnclosingTable",
-             R"~(<Root><for index="i" start="0" end="2" incr="1"><S i="$(i)" a="$(A)" j="$(j)" d="$$$$(A)"><T i="$(i)"/></S></for></Root>)~",
-             "A=a",
-             "Root[S(i=\"0\" a=\"a\" j=\"$(j)\" d=\"$(A)\")[T(i=\"0\")[]] "
-             "S(i=\"1\" a=\"a\" j=\"$(j)\" d=\"$(A)\")[T(i=\"1\")[]]]",
-             ""},
-        Case{"DirectivesInCopiesAffectFollowingSiblings",
-             R"~(<Root><for index="i" start="0" end="3" incr="1"><define name="Last" value="$(i)"/><if I="$(i)"><S/></if></for><T last="$(Last)"/></Root>)~",
-             "I=1", "Root[S[] T(last=\"2\")[]]", ""},
-        Case{"NestedLoops",
-             R"~(<Root><for index="i" start="0" end="3" incr="1"><for index="j" start="0" end="$(i)" incr="1"><S v="$(i)$(j)"/></for></for></Root>)~",
-             "", "Root[S(v=\"10\")[] S(v=\"20\")[] S(v=\"21\")[]]", ""},
-        Case{"LoopInsideSelectedContent",
-             R"~(<Root><if A="1"><for index="i" start="0" end="2" incr="1"><S n="$(i)"/></for></if><T/></Root>)~",
-             "A=1", "Root[S(n=\"0\")[] S(n=\"1\")[] T[]]", ""}),
+        Case{
+            "CopiesAreThenProcessedWithTheEnclosingTable",
+            R"~(<Root><for index="i" start="0" end="2" incr="1"><S i="$(i)" a="$(A)" j="$(j)" d="$$$$(A)"><T i="$(i)"/></S></for></Root>)~",
+            "A=a",
+            "Root[S(i=\"0\" a=\"a\" j=\"$(j)\" d=\"$(A)\")[T(i=\"0\")[]] "
+            "S(i=\"1\" a=\"a\" j=\"$(j)\" d=\"$(A)\")[T(i=\"1\")[]]]",
+            ""},
+        Case{
+            "DirectivesInCopiesAffectFollowingSiblings",
+            R"~(<Root><for index="i" start="0" end="3" incr="1"><define name="Last" value="$(i)"/><if I="$(i)"><S/></if></for><T last="$(Last)"/></Root>)~",
+            "I=1", "Root[S[] T(last=\"2\")[]]", ""},
+        Case{
+            "NestedLoops",
+            R"~(<Root><for index="i" start="0" end="3" incr="1"><for index="j" start="0" end="$(i)" incr="1"><S v="$(i)$(j)"/></for></for></Root>)~",
+            "", "Root[S(v=\"10\")[] S(v=\"20\")[] S(v=\"21\")[]]", ""},
+        Case{
+            "LoopInsideSelectedContent",
+            R"~(<Root><if A="1"><for index="i" start="0" end="2" incr="1"><S n="$(i)"/></for></if><T/></Root>)~",
+            "A=1", "Root[S(n=\"0\")[] S(n=\"1\")[] T[]]", ""}),
     caseName);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -285,34 +310,38 @@ INSTANTIATE_TEST_SUITE_P(
              "Root[S(v=\"p\")[] S(v=\"q\")[]]", ""},
         Case{"AttributeWithoutValuesGivesNothing",
              R"~(<Root><foreach a="1,2" b=""><S/></foreach></Root>)~", "", "Root[]", ""},
-        Case{"NoAttributesGiveOneCopy",
-             R"~(<Root><foreach><S v="$(a)"/></foreach></Root>)~", "", "Root[S(v=\"$(a)\")[]]", ""}),
+        Case{"NoAttributesGiveOneCopy", R"~(<Root><foreach><S v="$(a)"/></foreach></Root>)~", "",
+             "Root[S(v=\"$(a)\")[]]", ""}),
     caseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Fragments, PreprocessCase,
     testing::Values(
-        Case{"PutExpandsWithTheCurrentTable",
-             R"~(<Root><xmldef name="F"><S a="$(X)"/><T/></xmldef><K/><define name="X" value="2"/><xmlput name="F"/><xmlput name="F"/></Root>)~",
-             "X=1", "Root[K[] S(a=\"2\")[] T[] S(a=\"2\")[] T[]]", ""},
-        Case{"PutWithMacros",
-             R"~(<Root><xmldef name="F"><S a="$(X)" b="$(Y)"/></xmldef><xmlput name="F" macros="X=2;&#10;Y=3"/><T a="$(X)"/></Root>)~",
-             "X=1", "Root[S(a=\"2\" b=\"3\")[] T(a=\"1\")[]]", ""},
+        Case{
+            "PutExpandsWithTheCurrentTable",
+            R"~(<Root><xmldef name="F"><S a="$(X)"/><T/></xmldef><K/><define name="X" value="2"/><xmlput name="F"/><xmlput name="F"/></Root>)~",
+            "X=1", "Root[K[] S(a=\"2\")[] T[] S(a=\"2\")[] T[]]", ""},
+        Case{
+            "PutWithMacros",
+            R"~(<Root><xmldef name="F"><S a="$(X)" b="$(Y)"/></xmldef><xmlput name="F" macros="X=2;&#10;Y=3"/><T a="$(X)"/></Root>)~",
+            "X=1", "Root[S(a=\"2\" b=\"3\")[] T(a=\"1\")[]]", ""},
         Case{"UnknownNameIsKept", R"~(<Root><xmlput name="G"><S/></xmlput></Root>)~", "",
              "Root[xmlput(name=\"G\")[S[]]]",
              "XmlPP::processConditionals(): xmlput cannot fine xmldef named G"},
-        Case{"MissingNamesAreKept",
-             R"~(<Root><xmldef><S/></xmldef><xmlput/></Root>)~", "", "Root[xmldef[S[]] xmlput[]]",
-             ""},
-        Case{"LaterDefinitionReplaces",
-             R"~(<Root><xmldef name="F"><A/></xmldef><xmlput name="F"/><xmldef name="F"><B/></xmldef><xmlput name="F"/></Root>)~",
-             "", "Root[A[] B[]]", ""},
-        Case{"UsedInsideLoop",
-             R"~(<Root><xmldef name="F"><S v="$(V)"/></xmldef><for index="i" start="0" end="2" incr="1"><xmlput name="F" macros="V=$(i)"/></for></Root>)~",
-             "", "Root[S(v=\"0\")[] S(v=\"1\")[]]", ""},
-        Case{"DefinedInsideLoopLastWins",
-             R"~(<Root><for index="i" start="0" end="3" incr="1"><xmldef name="F"><S v="$(i)"/></xmldef></for><xmlput name="F"/></Root>)~",
-             "", "Root[S(v=\"2\")[]]", ""}),
+        Case{"MissingNamesAreKept", R"~(<Root><xmldef><S/></xmldef><xmlput/></Root>)~", "",
+             "Root[xmldef[S[]] xmlput[]]", ""},
+        Case{
+            "LaterDefinitionReplaces",
+            R"~(<Root><xmldef name="F"><A/></xmldef><xmlput name="F"/><xmldef name="F"><B/></xmldef><xmlput name="F"/></Root>)~",
+            "", "Root[A[] B[]]", ""},
+        Case{
+            "UsedInsideLoop",
+            R"~(<Root><xmldef name="F"><S v="$(V)"/></xmldef><for index="i" start="0" end="2" incr="1"><xmlput name="F" macros="V=$(i)"/></for></Root>)~",
+            "", "Root[S(v=\"0\")[] S(v=\"1\")[]]", ""},
+        Case{
+            "DefinedInsideLoopLastWins",
+            R"~(<Root><for index="i" start="0" end="3" incr="1"><xmldef name="F"><S v="$(i)"/></xmldef></for><xmlput name="F"/></Root>)~",
+            "", "Root[S(v=\"2\")[]]", ""}),
     caseName);
 
 Files subFiles() {
@@ -341,9 +370,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"WithMacros",
              R"~(<Root><include filename="sub.xml" macros="V=7;A=2"/><T v="$(V)"/></Root>)~", "A=1",
              "Root[Sub(a=\"2\" v=\"7\")[S(w=\"7\" x=\"2\")[]] T(v=\"$(V)\")[]]", "", subFiles()},
-        Case{"EnvelopeLeavesOnlyItsChildren",
-             R"~(<Root><include filename="env.xml"/><T/></Root>)~", "A=1",
-             "Root[E1[] E2(a=\"1\")[] T[]]", "", subFiles()},
+        Case{"EnvelopeLeavesOnlyItsChildren", R"~(<Root><include filename="env.xml"/><T/></Root>)~",
+             "A=1", "Root[E1[] E2(a=\"1\")[] T[]]", "", subFiles()},
         Case{"NoRootLeavesOnlyTheChildren",
              R"~(<Root><include filename="sub.xml" no_root=""/></Root>)~", "A=1",
              "Root[S(w=\"$(V)\" x=\"1\")[]]", "", subFiles()},
@@ -352,10 +380,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"FileNameUsesLocalAndBuiltinMacros",
              R"~(<Root><include filename="$(F).xml"/><include filename="$(HostOS).xml"/></Root>)~",
              "F=d/b", "Root[DB[] Linux[]]", "", subFiles()},
-        Case{"InheritAttributes",
-             R"~(<Root><include filename="sub.xml" inherit_attributes="a;;b;missing" a="new" b="$(A)"/></Root>)~",
-             "A=1", "Root[Sub(a=\"new\" v=\"$(V)\" b=\"1\")[S(w=\"$(V)\" x=\"1\")[]]]", "",
-             subFiles()},
+        Case{
+            "InheritAttributes",
+            R"~(<Root><include filename="sub.xml" inherit_attributes="a;;b;missing" a="new" b="$(A)"/></Root>)~",
+            "A=1", "Root[Sub(a=\"new\" v=\"$(V)\" b=\"1\")[S(w=\"$(V)\" x=\"1\")[]]]", "",
+            subFiles()},
         Case{"IncludedRootIsNotADirective", R"~(<Root><include filename="rootif.xml"/></Root>)~",
              "", "Root[if(A=\"no\")[S[]]]", "", subFiles()},
         Case{"UnreadableFileIsKept",
@@ -381,8 +410,7 @@ INSTANTIATE_TEST_SUITE_P(
              subFiles()},
         Case{"MissingFilename", R"~(<Root><include><K/></include></Root>)~", "",
              "Root[include[K[]]]", "XmlPP::processConditionals(): missing filename in <include>"},
-        Case{"IncludeOfItselfIsRefused",
-             R"~(<Root><include filename="main.xml"/></Root>)~", "",
+        Case{"IncludeOfItselfIsRefused", R"~(<Root><include filename="main.xml"/></Root>)~", "",
              "Root[include(filename=\"main.xml\")[]]",
              "XmlPP::processConditionals(): error \"included again while it is being included\" "
              "in include file {DIR}/main.xml line:0"},
@@ -405,8 +433,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Case{"SelectedSingleElementBecomesTheRoot", R"~(<if A="1"><Root a="$(A)"/></if>)~", "A=1",
              "Root(a=\"1\")[]", ""},
-        Case{"IncludeAtTheRoot", R"~(<include filename="d/b.xml"/>)~", "", "DB[]", "",
-             subFiles()},
+        Case{"IncludeAtTheRoot", R"~(<include filename="d/b.xml"/>)~", "", "DB[]", "", subFiles()},
         Case{"MalformedDirectiveAtTheRootIsKept", R"~(<ifnot A="1" B="2"><Root/></ifnot>)~", "",
              "ifnot(A=\"1\" B=\"2\")[Root[]]", kOneCondition},
         Case{"LoopAtTheRootWithOneCopy",
@@ -459,8 +486,9 @@ TEST_F(Preprocessor, FragmentsOutliveTheCallAndAreReplaced) {
 
 TEST_F(Preprocessor, FlagOffLeavesAttributesButExpandMacrosIncludeExpandsWithItsMacros) {
   write("sub.xml", R"~(<Sub v="$(V)"><S v="$(V)" a="$(A)"/></Sub>)~");
-  write("main.xml",
-        R"~(<Root a="$(A)"><include filename="sub.xml"/><include filename="sub.xml" expand_macros="" macros="V=7"/><define name="D" value="$(A)"/><T d="$(D)"/><xmldef name="F"><P v="$(V)"/></xmldef><xmlput name="F" macros="V=1"/><xmlput name="F" expand_macros="" macros="V=2"/></Root>)~");
+  write(
+      "main.xml",
+      R"~(<Root a="$(A)"><include filename="sub.xml"/><include filename="sub.xml" expand_macros="" macros="V=7"/><define name="D" value="$(A)"/><T d="$(D)"/><xmldef name="F"><P v="$(V)"/></xmldef><xmlput name="F" macros="V=1"/><xmlput name="F" expand_macros="" macros="V=2"/></Root>)~");
   TestDocument document;
   ASSERT_TRUE(document.load(path("main.xml")));
   EXPECT_TRUE(document.processConditionals(document.root(), path("main.xml"),
@@ -486,7 +514,8 @@ TEST_F(Preprocessor, StartsAtTheGivenNodeOfATree) {
   TestDocument document;
   ASSERT_TRUE(document.parse(R"~(<Root><if A="1"><S/></if><if A="1"><T/></if></Root>)~"));
   XMLNode* second = document.root()->firstChild()->nextSibling();
-  EXPECT_TRUE(document.processConditionals(second, QString(), parseMacroList(QStringLiteral("A=1")), true));
+  EXPECT_TRUE(
+      document.processConditionals(second, QString(), parseMacroList(QStringLiteral("A=1")), true));
   EXPECT_EQ(treeText(document.root()), "Root[if(A=\"1\")[S[]] T[]]");
   EXPECT_TRUE(document.processConditionals(nullptr, QString(), {}, true));
 }
@@ -501,9 +530,9 @@ TEST_F(Preprocessor, DetachedNodeIsRefused) {
 TEST_F(Preprocessor, IncludesNestedPastTheLimitFailLikeUnreadableFiles) {
   // f0 includes f1 includes ... f70: the 65th nested include is refused.
   for (int n = 0; n <= 70; ++n) {
-    write("f" + std::to_string(n) + ".xml",
-          "<F" + std::to_string(n) + "><include filename=\"f" + std::to_string(n + 1) +
-              ".xml\"/></F" + std::to_string(n) + ">");
+    write("f" + std::to_string(n) + ".xml", "<F" + std::to_string(n) + "><include filename=\"f" +
+                                                std::to_string(n + 1) + ".xml\"/></F" +
+                                                std::to_string(n) + ">");
   }
   const Outcome outcome = run(R"~(<Root><include filename="f0.xml"/></Root>)~");
   EXPECT_TRUE(outcome.ok);
@@ -601,8 +630,9 @@ TEST_F(Preprocessor, IncludesCountTowardsTheBudget) {
   write("big.xml", "<Big>" + std::string(30, ' ') + "<A/><A/><A/><A/></Big>");
   TestDocument document;
   document.limits.maxCreatedElements = 12;
-  const Outcome outcome = run(document,
-                              R"~(<Root><include filename="big.xml"/><include filename="big.xml"/><include filename="big.xml"/></Root>)~");
+  const Outcome outcome = run(
+      document,
+      R"~(<Root><include filename="big.xml"/><include filename="big.xml"/><include filename="big.xml"/></Root>)~");
   EXPECT_FALSE(outcome.ok);
   EXPECT_NE(outcome.warnings.find("more than 12 elements"), std::string::npos);
 }
@@ -612,7 +642,8 @@ TEST_F(Preprocessor, LargeLoopKeepsOrder) {
       R"~(<Root><for index="i" start="0" end="100000" incr="1"><S n="$(i)"/></for><T/></Root>)~");
   ASSERT_TRUE(outcome.ok);
   EXPECT_EQ(outcome.tree.rfind("Root[S(n=\"0\")[] S(n=\"1\")[] S(n=\"2\")", 0), 0u);
-  EXPECT_EQ(outcome.tree.substr(outcome.tree.size() - 34), "S(n=\"99998\")[] S(n=\"99999\")[] T[]]");
+  EXPECT_EQ(outcome.tree.substr(outcome.tree.size() - 34),
+            "S(n=\"99998\")[] S(n=\"99999\")[] T[]]");
 }
 
 }  // namespace
