@@ -456,6 +456,8 @@ XMLPP2::Run::IncludeResult XMLPP2::Run::loadInclude(const QString& name,
   return IncludeResult::Loaded;
 }
 
+// `value` wins over `expression`, which wins over `hex_expression`. A define
+// missing both its name and its value draws only the name warning.
 void XMLPP2::Run::processDefine(const XMLElement& element, MacroTable& table) {
   const std::string* name = element.attribute("name");
   if (!name) {

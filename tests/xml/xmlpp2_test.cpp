@@ -221,7 +221,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"MissingName", R"~(<Root><define value="1"/><S/></Root>)~", "", "Root[S[]]",
              "XmlPP::processConditionals(): missing name in <define>"},
         Case{"MissingValue", R"~(<Root><define name="A"/><S/></Root>)~", "", "Root[S[]]",
-             "XmlPP::processConditionals(): missing value or expression in <define>"}),
+             "XmlPP::processConditionals(): missing value or expression in <define>"},
+        Case{"MissingBothWarnsOnce", R"~(<Root><define/><define/></Root>)~", "", "Root[]",
+             "XmlPP::processConditionals(): missing name in <define> | "
+             "XmlPP::processConditionals(): missing name in <define>"}),
     caseName);
 
 INSTANTIATE_TEST_SUITE_P(
