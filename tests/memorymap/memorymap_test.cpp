@@ -68,39 +68,39 @@ TEST(MemoryMapResolve, StartsAndSizes) {
     const char* resolved;
   };
   const Case cases[] = {
-      {R"(<Root><MemorySegment name="FLASH" start="0x08000000" size="0x80000"/></Root>)",
+      {R"x(<Root><MemorySegment name="FLASH" start="0x08000000" size="0x80000"/></Root>)x",
        "Root 0 0\n.MemorySegment FLASH 8000000 80000\n"},
       // Relative starts add the enclosing segment's start; absolute ones do not.
-      {R"(<Root><MemorySegment name="F" start="0x08000000">
+      {R"x(<Root><MemorySegment name="F" start="0x08000000">
             <ProgramSection name="a" start="+0x100"/><ProgramSection name="b" start="0x100"/>
-          </MemorySegment></Root>)",
+          </MemorySegment></Root>)x",
        "Root 0 0\n.MemorySegment F 8000000 0\n..ProgramSection a 8000100 0\n..ProgramSection b 100 0\n"},
       // Register groups are bases; registers are not; bit fields resolve against 0.
-      {R"(<Root><MemorySegment name="P" start="0x40000000">
+      {R"x(<Root><MemorySegment name="P" start="0x40000000">
             <RegisterGroup name="G" start="+0x10" size="0x20">
               <Register name="R" start="+4" size="0x10"><BitField name="B" start="+3" size="0X10"/>
               <Register name="N" start="+1"/></Register>
-            </RegisterGroup></MemorySegment></Root>)",
+            </RegisterGroup></MemorySegment></Root>)x",
        "Root 0 0\n.MemorySegment P 40000000 0\n..RegisterGroup G 40000010 20\n"
        "...Register R 40000014 10\n....BitField B 3 848\n....Register N 40000011 0\n"},
       // 32-bit wrap-around, failed evaluations, empty texts; text after a
       // complete expression is ignored, so 16K is 16.
-      {R"(<Root><MemorySegment name="W" start="0x100000000" size="0x1ffffffff"/>
+      {R"x(<Root><MemorySegment name="W" start="0x100000000" size="0x1ffffffff"/>
           <MemorySegment name="T" start="0xffffff00"><ProgramSection name="s" start="+0x200"/></MemorySegment>
           <MemorySegment name="E" start="FLASH_START" size="16K"/>
           <MemorySegment name="R" start="+FOO" size=""/>
-          <MemorySegment name="X" start="" size="1+"/></Root>)",
+          <MemorySegment name="X" start="" size="1+"/></Root>)x",
        "Root 0 0\n.MemorySegment W 0 ffffffff\n.MemorySegment T ffffff00 0\n"
        "..ProgramSection s 100 0\n.MemorySegment E 0 10\n.MemorySegment R 0 0\n.MemorySegment X 0 0\n"},
       // Expressions, and the integer literal rule for register sizes: it reads
       // every character as a digit until U or L, so 1+1 is 1*10 + ('+'-'A'+10), then *10 + 1.
-      {R"(<Root start="0x10" size="0x10"><MemorySegment name="M" start="0x1000 + 2*0x100" size="(64*1024)-0x400">
+      {R"x(<Root start="0x10" size="0x10"><MemorySegment name="M" start="0x1000 + 2*0x100" size="(64*1024)-0x400">
             <Register name="a" size="020"/><Register name="b" size="0x10UL"/><Register name="c" size="1+1"/>
-          </MemorySegment></Root>)",
+          </MemorySegment></Root>)x",
        "Root 0 0\n.MemorySegment M 1200 fc00\n..Register a 0 10\n..Register b 0 10\n..Register c 0 ffffffed\n"},
       // Unknown elements pass the base through; Processor and Vector resolve nothing.
-      {R"(<Root><MemorySegment name="S" start="0x2000"><Group><Processor start="1" size="2">
-            <ProgramSection name="p" start="+8"/></Processor></Group></MemorySegment></Root>)",
+      {R"x(<Root><MemorySegment name="S" start="0x2000"><Group><Processor start="1" size="2">
+            <ProgramSection name="p" start="+8"/></Processor></Group></MemorySegment></Root>)x",
        "Root 0 0\n.MemorySegment S 2000 0\n..Group 0 0\n...Processor 0 0\n....ProgramSection p 2008 0\n"},
   };
   for (const Case& c : cases) {
@@ -113,13 +113,13 @@ TEST(MemoryMapResolve, StartsAndSizes) {
 TEST(MemoryMapAccessors, AbsentEmptyAndSet) {
   MemoryMap map;
   ASSERT_TRUE(map.loadString(fromBytes(
-      R"(<Root><ProgramSection name="set" start="1" size="2" alignment="0b100" address_symbol="a"
+      R"x(<Root><ProgramSection name="set" start="1" size="2" alignment="0b100" address_symbol="a"
             end_symbol="e" size_symbol="s" runin="r" runoffset="o" access="ReadOnly"
             inputsections="*(x)" load="yES" fill="0xff" keep="YES"/>
           <ProgramSection name="" start="" size="" alignment="" address_symbol="" end_symbol=""
             size_symbol="" runin="" runoffset="" access="" inputsections="" load="" fill="" keep=""/>
           <ProgramSection/>
-          <ProgramSection access="readonly" load="1" keep="Y" alignment="04"/></Root>)")));
+          <ProgramSection access="readonly" load="1" keep="Y" alignment="04"/></Root>)x")));
   QList<MemoryMapElement*> all;
   for (XMLNode* child = map.rootElement()->firstChild(); child; child = child->nextSibling())
     all.append(static_cast<MemoryMapElement*>(child));
@@ -165,11 +165,11 @@ TEST(MemoryMapAccessors, AlignmentUsesTheIntegerLiteralRule) {
 TEST(MemoryMapQueries, Orders) {
   MemoryMap map;
   ASSERT_TRUE(map.loadString(fromBytes(
-      R"(<Root><MemorySegment name="A"><ProgramSection name="a1"/>
+      R"x(<Root><MemorySegment name="A"><ProgramSection name="a1"/>
             <MemorySegment name="inner"><ProgramSection name="a2"><ProgramSection name="nested"/></ProgramSection></MemorySegment>
             <Wrapper><ProgramSection name="a3"/></Wrapper></MemorySegment>
           <Unknown><MemorySegment name="B"/></Unknown>
-          <MemorySegment name="C"/><MemorySegment name="A"/></Root>)")));
+          <MemorySegment name="C"/><MemorySegment name="A"/></Root>)x")));
   EXPECT_EQ(names(map.memorySegments(true)), "A C B A");
   EXPECT_EQ(names(map.memorySegments(false)), "A B C A");
   MemoryMapElement* a = map.memorySegments(false).first();
@@ -184,7 +184,7 @@ TEST(MemoryMapQueries, Orders) {
 
 TEST(MemoryMapQueries, RootThatIsASegment) {
   MemoryMap map;
-  ASSERT_TRUE(map.loadString(fromBytes(R"(<MemorySegment name="only"><MemorySegment name="x"/></MemorySegment>)")));
+  ASSERT_TRUE(map.loadString(fromBytes(R"x(<MemorySegment name="only"><MemorySegment name="x"/></MemorySegment>)x")));
   EXPECT_EQ(names(map.memorySegments(true)), "only");
 }
 
@@ -211,7 +211,7 @@ TEST(MemoryMapLoad, FailuresLeaveNoRoot) {
 TEST(MemoryMapLoad, MacrosFromTheListAndBuiltinsInThePath) {
   TempFiles files;
   files.write(QStringLiteral("map-linux.xml"),
-              R"(<Root><MemorySegment name="$(NAME)" start="$(BASE:0x100)" size="$(SIZE)"/></Root>)");
+              R"x(<Root><MemorySegment name="$(NAME)" start="$(BASE:0x100)" size="$(SIZE)"/></Root>)x");
   MemoryMap map;
   ASSERT_TRUE(map.loadFile(files.path(QStringLiteral("map-$(HostOS).xml")),
                            QStringLiteral("NAME=RAM;SIZE=0x20 * 2"), true));
@@ -242,12 +242,12 @@ TEST(MemoryMapLoad, DoctypeAndReadOnly) {
 TEST(MemoryMapImport, ReplacesTopLevelImports) {
   TempFiles files;
   files.write(QStringLiteral("sub/segments.xml"),
-              R"(<Root name="imported"><MemorySegment name="RAM" start="0x20000000" size="0x1000"/></Root>)");
+              R"x(<Root name="imported"><MemorySegment name="RAM" start="0x20000000" size="0x1000"/></Root>)x");
   const QString main = files.write(
       QStringLiteral("main.xml"),
-      R"(<Root><MemorySegment name="FLASH" start="0"><Import filename="sub/segments.xml"/></MemorySegment>
+      R"x(<Root><MemorySegment name="FLASH" start="0"><Import filename="sub/segments.xml"/></MemorySegment>
            <Import filename="sub/segments.xml"/><Import filename="missing.xml"/><Import/>
-           <MemorySegment name="LAST"/></Root>)");
+           <MemorySegment name="LAST"/></Root>)x");
   MemoryMap map;
   ASSERT_TRUE(map.loadFile(main, QString(), true));
   // The nested Import stays; the top-level one is replaced; missing ones stay.
@@ -264,10 +264,10 @@ TEST(MemoryMapImport, ReplacesTopLevelImports) {
 
 TEST(MemoryMapImport, StopsAtTheFirstNonElementChild) {
   TempFiles files;
-  files.write(QStringLiteral("seg.xml"), R"(<Root><MemorySegment name="IMPORTED"/></Root>)");
+  files.write(QStringLiteral("seg.xml"), R"x(<Root><MemorySegment name="IMPORTED"/></Root>)x");
   const QString main = files.write(
       QStringLiteral("main.xml"),
-      R"(<Root><Import filename="seg.xml"/><![CDATA[x]]><Import filename="seg.xml"/></Root>)");
+      R"x(<Root><Import filename="seg.xml"/><![CDATA[x]]><Import filename="seg.xml"/></Root>)x");
   MemoryMap map;
   ASSERT_TRUE(map.loadFile(main, QString(), true));
   EXPECT_EQ(names(map.memorySegments(false)), "IMPORTED");
@@ -275,11 +275,11 @@ TEST(MemoryMapImport, StopsAtTheFirstNonElementChild) {
 
 TEST(MemoryMapImport, RelativeToWorkingDirectoryAfterLoadString) {
   TempFiles files;
-  files.write(QStringLiteral("cwd-import.xml"), R"(<Root><MemorySegment name="FROM_CWD"/></Root>)");
+  files.write(QStringLiteral("cwd-import.xml"), R"x(<Root><MemorySegment name="FROM_CWD"/></Root>)x");
   const QString saved = QDir::currentPath();
   ASSERT_TRUE(QDir::setCurrent(files.path(QString())));
   MemoryMap map;
-  const bool loaded = map.loadString(QStringLiteral(R"(<Root><Import filename="cwd-import.xml"/></Root>)"));
+  const bool loaded = map.loadString(QStringLiteral(R"x(<Root><Import filename="cwd-import.xml"/></Root>)x"));
   QDir::setCurrent(saved);
   ASSERT_TRUE(loaded);
   EXPECT_EQ(names(map.memorySegments(false)), "FROM_CWD");
@@ -287,7 +287,7 @@ TEST(MemoryMapImport, RelativeToWorkingDirectoryAfterLoadString) {
 
 TEST(MemoryMapLoad, PreprocessorWarningsAreObservable) {
   TempFiles files;
-  const QString path = files.write(QStringLiteral("w.xml"), R"(<Root><define value="1"/></Root>)");
+  const QString path = files.write(QStringLiteral("w.xml"), R"x(<Root><define value="1"/></Root>)x");
   MemoryMap map;
   QStringList warnings;
   map.warningObserver = [&warnings](const QString& text) { warnings.append(text); };
@@ -308,7 +308,7 @@ TEST(MemoryMapExamples, BundledFilesResolve) {
             "..RegisterGroup UART0 10013000 1000\n"
             "...Register TXDATA 10013000 4\n"
             "....BitField DATA 0 8\n"
-            "....BitField FULL 31 1\n"
+            "....BitField FULL 1f 1\n"
             "...Register RXDATA 10013004 4\n"
             "...Register TXCTRL 10013008 4\n"
             "...Register RXCTRL 1001300c 4\n"
