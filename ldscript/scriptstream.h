@@ -22,8 +22,11 @@ public:
     return *this;
   }
   ScriptStream& operator<<(const QString& text) {
+    const qsizetype at = bytes_.size();
+    bytes_.resize(at + text.size());
+    char* out = bytes_.data() + at;
     for (const QChar c : text)
-      bytes_.append(c.unicode() <= 0xff ? static_cast<char>(c.unicode()) : '?');
+      *out++ = c.unicode() <= 0xff ? static_cast<char>(c.unicode()) : '?';
     return *this;
   }
 
