@@ -2,6 +2,8 @@
 
 #include <QHash>
 #include <QList>
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <memory>
 #include <optional>
@@ -261,16 +263,29 @@ QByteArray generateLinkerScript(const LinkerScriptInputs& inputs) {
 void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
                        bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
                        const MemoryMap* placement, const QString& defaultFillPattern) {
-  // The text goes to a temporary file beside the output, renamed over it
-  // only when complete; an error or a kill leaves no half-written script.
-  QSaveFile file(outputFile);
-  if (outputFile.isEmpty() || !file.open(QIODevice::WriteOnly))
+  // A script file is written to a temporary file beside it and renamed over
+  // it only when complete, so an error or a kill never leaves half a script.
+  // A device or a pipe (/dev/null, /dev/stdout, a FIFO) must not be replaced
+  // by a file: it is written in place.
+  const QFileInfo info(outputFile);
+  const bool inPlace = info.exists() && !info.isFile() && !info.isDir();
+  std::unique_ptr<QFileDevice> file;
+  if (inPlace)
+    file = std::make_unique<QFile>(outputFile);
+  else
+    file = std::make_unique<QSaveFile>(outputFile);
+  if (outputFile.isEmpty() || !file->open(QIODevice::WriteOnly))
     throw HException(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
 
   const QByteArray script = generateLinkerScript(
       {symbols, checkSegmentOverflow, checkUnplacedSections, &memoryMap, placement, defaultFillPattern});
-  if (file.write(script) != script.size() || !file.commit()) {
+  bool written = file->write(script) == script.size();
+  if (inPlace)
+    written = file->flush() && written;
+  else
+    written = written && static_cast<QSaveFile&>(*file).commit();
+  if (!written) {
     throw HException(QLatin1String("cannot write ") + outputFile + QLatin1String(": ") +
-                     file.errorString());
+                     file->errorString());
   }
 }

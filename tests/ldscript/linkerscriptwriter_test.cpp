@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <string>
 
@@ -323,6 +324,16 @@ TEST(WriteLinkerScript, WritesTheFileOrSaysWhyNot) {
   EXPECT_EQ(writeError(fromBytes(missing), s.memoryMap), "cannot open " + missing + " for writing");
   EXPECT_EQ(writeError(dir.path(), s.memoryMap), "cannot open " + toStdBytes(dir.path()) + " for writing");
   EXPECT_EQ(writeError(QString(), s.memoryMap), "cannot open  for writing");
+}
+
+// Devices are written in place, never replaced by a file.
+TEST(WriteLinkerScript, DevicesWrittenInPlace) {
+  Script s(kFlashAndRam);
+  EXPECT_EQ(writeError(QStringLiteral("/dev/null"), s.memoryMap), "");
+  EXPECT_FALSE(QFileInfo(QStringLiteral("/dev/null")).isFile());
+  EXPECT_EQ(writeError(QStringLiteral("/dev/full"), s.memoryMap),
+            "cannot write /dev/full: No space left on device");
+  EXPECT_FALSE(QFileInfo(QStringLiteral("/dev/full")).isFile());
 }
 
 TEST(WriteLinkerScript, FailedLayoutKeepsTheEarlierFile) {
