@@ -13,6 +13,7 @@
 #include "mkld/commandline.h"
 #include "mkld/console.h"
 #include "mkld/hexception.h"
+#include "xml/macroregistry.h"
 
 namespace {
 
@@ -80,8 +81,7 @@ QString buildSegmentMapText(const QString& segments) {
 int runMkld(int argc, char** argv) {
   MemoryMap memoryMap;
   MemoryMap placement;
-  // MACRO REGISTRY: create the process-wide built-in macro table here, before
-  // the command line is read, once the preprocessor provides it.
+  MacroRegistry::instance();  // the built-in macro table, before anything reads it
   CommandLineOptions options;
   try {
     parseCommandLine(argc, argv, options);
