@@ -336,6 +336,7 @@ TEST(SectionLayout, RunAddress) {
     Attributes runSection;
     uint32_t runStart;  // its resolved start
     const char* header;
+    bool runSectionFromEnd = false;
   };
   const Case cases[] = {
       {"segment start", {}, {{"name", ".r"}}, 0, "  .c __RAM_segment_start__ (NOLOAD) : AT(__FLASH_segment_start__)\n"},
@@ -346,6 +347,8 @@ TEST(SectionLayout, RunAddress) {
        "  .c ALIGN(__RAM_segment_start__ , 1) (NOLOAD) : AT(__FLASH_segment_start__)\n"},
       {"resolved start in hex", {{"name", ".b"}}, {{"name", ".r"}, {"start", "+16"}, {"alignment", "8"}}, 0x20000010,
        "  .c 0x20000010 (NOLOAD) : AT(__FLASH_segment_start__)\n"},
+      {"end placement of the run section ignored", {{"name", ".b"}}, {{"name", ".r"}, {"size", "16"}}, 0,
+       "  .c __b_end__ (NOLOAD) : AT(__FLASH_segment_start__)\n", true},
   };
   for (const Case& c : cases) {
     Sections s;
@@ -353,7 +356,9 @@ TEST(SectionLayout, RunAddress) {
     const MemoryMapElement& ram = s.segment("RAM");
     if (!c.before.empty())
       s.add(ram, c.before);
-    s.add(ram, c.runSection, c.runStart);
+    SectionEntry& runSection = s.add(ram, c.runSection, c.runStart);
+    runSection.placeFromEnd = c.runSectionFromEnd;
+    runSection.endOffset = c.runSectionFromEnd ? 16 : 0;
     s.add(flash, {{"name", ".c"}, {"runin", "nothing;;.r"}});
     const std::string text = s.layout();
     const size_t line = text.find("\n  .c ");
