@@ -85,6 +85,31 @@ TEST(ExpandMacros, SelfDoublingValueStopsBeforeTheLengthLimit) {
   EXPECT_EQ(result.substr(0, 12), "$(A:$)$(A:$)");
 }
 
+TEST(ExpandMacros, SlowlyGrowingValueStopsAtTheScanBound) {
+  // Each pass adds 10,000 characters, so a hundred passes would rescan
+  // 50 million; the passes stop once they have read and written 16 MiB.
+  const std::string tail(10000, 'x');
+  const std::string result = expand(table({{"A", "$(A:$)" + tail}}), "$(A:$)");
+  EXPECT_EQ(result.size() % 10000, 6u);
+  EXPECT_EQ(result.size() / 10000, 40u);
+  EXPECT_EQ(result.substr(0, 7), "$(A:$)x");
+}
+
+TEST(ExpandMacros, SharedBudgetStopsEveryLaterExpansion) {
+  const MacroTable local = table({{"A", "12345"}});
+  ExpansionBudget budget{20, false};
+  // "$(A)": 4 read, 5 written.
+  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("$(A)"), false, false, &budget)), "12345");
+  EXPECT_EQ(budget.remaining, 11);
+  EXPECT_FALSE(budget.exhausted);
+  expandMacros(local, QStringLiteral("$(A)$(A)"), false, false, &budget);
+  EXPECT_TRUE(budget.exhausted);
+  // Spent: later texts come back unexpanded, and text without references
+  // costs nothing.
+  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("$(A)"), false, false, &budget)), "$(A)");
+  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("plain"), false, false, &budget)), "plain");
+}
+
 TEST(ExpandMacros, LookupOrderLocalThenSecondThenBuiltins) {
   MacroTable& second = MacroRegistry::instance().secondTable();
   second = table({{"S", "second"}, {"HostOS", "second-os"}, {"L", "second-l"}});

@@ -640,6 +640,31 @@ TEST_F(Preprocessor, IncludesCountTowardsTheBudget) {
   EXPECT_NE(outcome.warnings.find("more than 12 elements"), std::string::npos);
 }
 
+TEST_F(Preprocessor, ExpansionPastItsBudgetFailsTheLoad) {
+  TestDocument document;
+  document.limits.maxExpandedCharacters = 1000;
+  const Outcome outcome = run(
+      document, R"~(<Root><for index="i" start="0" end="200" incr="1"><S n="$(i)"/></for></Root>)~");
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.warnings,
+            "XmlPP::processConditionals(): error: macro expansion read and wrote more than 1000 "
+            "characters");
+  EXPECT_TRUE(document.lastUsage.limitExceeded);
+}
+
+TEST_F(Preprocessor, HostileDefaultsInALoopEndQuickly) {
+  // A default that refers to itself grows by a thousand characters on every
+  // re-scanning pass; a loop repeats it a hundred thousand times ("$$" keeps
+  // the reference through the copy's own expansion). Each expansion stops at
+  // its scan bound, and together they pass the shared budget long before
+  // the loop ends.
+  const Outcome outcome =
+      run(R"~(<Root><for index="i" start="0" end="100000" incr="1"><S a="$$(A:$)"/></for></Root>)~",
+          "A=$(A:$)" + std::string(1000, '.'));
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_NE(outcome.warnings.find("macro expansion read and wrote more than"), std::string::npos);
+}
+
 TEST_F(Preprocessor, LargeLoopKeepsOrder) {
   const Outcome outcome = run(
       R"~(<Root><for index="i" start="0" end="100000" incr="1"><S n="$(i)"/></for><T/></Root>)~");
