@@ -87,11 +87,13 @@ TEST(ExpandMacros, SelfDoublingValueStopsBeforeTheLengthLimit) {
 
 TEST(ExpandMacros, SlowlyGrowingValueStopsAtTheScanBound) {
   // Each pass adds 10,000 characters, so a hundred passes would rescan
-  // 50 million; the passes stop once they have read and written 16 MiB.
+  // 50 million; the passes stop once they have read and written 4 MiB.
   const std::string tail(10000, 'x');
   const std::string result = expand(table({{"A", "$(A:$)" + tail}}), "$(A:$)");
   EXPECT_EQ(result.size() % 10000, 6u);
-  EXPECT_EQ(result.size() / 10000, 40u);
+  // Pass k reads 10,000 (k - 1) + 6 characters and writes 10,000 k + 6:
+  // twenty passes use 4,000,240, the twenty-first would pass 4 MiB.
+  EXPECT_EQ(result.size() / 10000, 20u);
   EXPECT_EQ(result.substr(0, 7), "$(A:$)x");
 }
 
