@@ -10,7 +10,7 @@
 
 namespace {
 
-// Make reads "\\ " as a blank inside a name, "\\#" as '#' and "$$" as '$', and
+// Make reads "\ " as a blank inside a name, "\#" as '#' and "$$" as '$', and
 // so does Ninja. Backslashes right before a blank, a '#' or the end of the
 // name (which a separator follows) are doubled so that Make keeps them;
 // Ninja reads a doubled backslash before a blank as two, but names ending in
