@@ -1,6 +1,10 @@
 // The lenient XML reader: one left-to-right pass over an 8-bit buffer into a
 // tree of XMLNode objects. It recognises a small set of constructs, skips the
 // rest, and knows exactly two errors ("bad tagName", "tagName mismatch").
+//
+// The reader works on NUL-terminated text: a NUL byte in a file ends the text
+// there, as if the file ended. A parse replaces (and frees) the current root;
+// a caller that wants to keep it takes it with takeRoot() first.
 #pragma once
 
 #include <cstdio>
@@ -14,7 +18,7 @@ class QString;
 
 class XMLDocument {
 public:
-  // flags 1 keeps character data and comments; 0 drops them.
+  // flags 1 keeps character data and comments; any other value drops them.
   explicit XMLDocument(int flags = 0) : flags(flags) {}
   virtual ~XMLDocument();
   XMLDocument(const XMLDocument&) = delete;
@@ -25,11 +29,14 @@ public:
 
   // Parses a NUL-terminated buffer and makes the result the root (possibly
   // none). Returns false with errorMessage/errorLine set on a syntax error.
+  // version, encoding and doctype are set when found and kept otherwise.
   bool parse(const char* text);
-  // Reads the whole file, skips a UTF-8 byte-order mark, parses it.
+  // Reads the whole file from its start, skips a UTF-8 byte-order mark and
+  // parses it. A read error (or more than 1 GiB before the first NUL) gives
+  // false with "couldn't read file", errorLine 0 and the root unchanged.
   bool parse(std::FILE* file);
-  // Opens `path` ("rb") and parses it. When it cannot be opened:
-  // "couldn't read <path>", errorLine 0, root unchanged.
+  // Opens `path` ("rb") and parses it. When it cannot be opened or read:
+  // "couldn't read <path>" (cut to 1023 bytes), errorLine 0, root unchanged.
   bool load(const char* path);
 
   XMLElement* root() const { return root_.get(); }
@@ -55,5 +62,7 @@ class QXMLDocument : public XMLDocument {
 public:
   using XMLDocument::XMLDocument;
   using XMLDocument::load;
+  // The path is opened in the local 8-bit encoding (QFile::encodeName); the
+  // message carries those bytes. A path holding a NUL cannot be opened.
   bool load(const QString& path);
 };

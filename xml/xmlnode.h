@@ -3,7 +3,8 @@
 //
 // Design priority: ownership is visible and safe. A node owns its first child
 // and its next sibling through std::unique_ptr, so a tree can neither leak nor
-// be freed twice; `parent` and the cached last child are borrowed pointers.
+// be freed twice; `parent`, the previous sibling and the cached last child are
+// borrowed pointers, which make every link operation O(1).
 // Destruction and every walk over a tree are iterative, so a chain of a
 // million siblings or elements nested a hundred thousand deep never exhausts
 // the stack. Names and values are 8-bit strings exactly as read.
@@ -36,17 +37,26 @@ public:
   // Newlines consumed before the node's opening '<', counted from 0.
   int line = 0;
 
-  // Links `node` (which must not be linked anywhere) at the end of the child list.
+  // The operations below take nodes that are linked nowhere (a detached node
+  // or chain, as handed out by removeChild or takeChildren). A node handed in
+  // with next siblings brings its whole chain along, in order. `child` and
+  // `reference` arguments that are not children of this node change nothing.
+
+  // Links `node` at the end of the child list; O(1) for a single node.
   void appendChild(std::unique_ptr<XMLNode> node);
   // Links `node` at the front; returns the previous first child.
   XMLNode* prependChild(std::unique_ptr<XMLNode> node);
-  // Unlinks `child` and hands it back, detached (no parent, no next sibling).
+  // Unlinks `child` and hands it back, detached (no parent, no next sibling);
+  // null when it is not a child of this node.
   std::unique_ptr<XMLNode> removeChild(XMLNode* child);
   // `newChild` takes the place of `oldChild`, which is handed back detached.
+  // A null `newChild` just removes; when `oldChild` is not a child of this
+  // node nothing is linked, `newChild` is freed and the result is null.
   std::unique_ptr<XMLNode> replaceChild(XMLNode* oldChild, std::unique_ptr<XMLNode> newChild);
   // Inserts a chain of siblings (linked through nextSibling) directly after
   // `reference`, keeping its order; with no children the chain becomes the
-  // child list. A null reference with children present inserts at the end.
+  // child list. A null reference (or one that is not a child of this node)
+  // with children present inserts at the end.
   void insertChildrenAfter(XMLNode* reference, std::unique_ptr<XMLNode> chain);
   // Detaches the whole child list and hands it back as a chain.
   std::unique_ptr<XMLNode> takeChildren();
@@ -55,9 +65,12 @@ protected:
   explicit XMLNode(Type type) : type_(type) {}
 
 private:
-  friend class XMLDocument;
+  // Links a detached chain directly after `reference` (at the front when null).
+  void linkAfter(XMLNode* reference, std::unique_ptr<XMLNode> chain);
+
   Type type_;
   XMLNode* parent_ = nullptr;
+  XMLNode* prevSibling_ = nullptr;
   std::unique_ptr<XMLNode> nextSibling_;
   std::unique_ptr<XMLNode> firstChild_;
   XMLNode* lastChild_ = nullptr;

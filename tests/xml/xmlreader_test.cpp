@@ -1,0 +1,462 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "support/stack.h"
+#include "support/treetext.h"
+#include "xml/xmldocument.h"
+
+namespace {
+
+// What one parse gave, in one comparable line: the tree, then "ok" or the
+// error message with its line.
+std::string outcome(XMLDocument& document, bool ok) {
+  std::string text = treeText(document.root());
+  text += ok ? " ok" : " error \"" + document.errorMessage + "\" line " +
+                           std::to_string(document.errorLine);
+  return text;
+}
+
+std::string parsed(const std::string& xml, int flags) {
+  XMLDocument document(flags);
+  const bool ok = document.parse(xml.c_str());
+  return outcome(document, ok);
+}
+
+struct Case {
+  const char* name;
+  std::string xml;
+  int flags;
+  const char* expected;
+};
+
+std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
+
+class Reads : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Reads, AsExpected) {
+  const Case& c = GetParam();
+  EXPECT_EQ(parsed(c.xml, c.flags), c.expected);
+}
+
+// Elements, attributes and the lenient parts of the syntax.
+const Case kStructure[] = {
+    {"Nested", "<Root name=\"x\"><MemorySegment name=\"FLASH\" start=\"0\"/></Root>", 0,
+     "Root(name=\"x\")[MemorySegment(name=\"FLASH\" start=\"0\")[]] ok"},
+    {"SiblingsInDocumentOrder", "<r><a/><b><c/></b><d></d></r>", 0, "r[a[] b[c[]] d[]] ok"},
+    {"EitherQuote", "<a x='say \"hi\"' y=\"it's\"/>", 0,
+     "a(x=\"say \\\"hi\\\"\" y=\"it's\")[] ok"},
+    {"NoSpaceBetweenAttributes", "<a x=\"1\"y='2'z=\"3\"/>", 0, "a(x=\"1\" y=\"2\" z=\"3\")[] ok"},
+    {"SpaceAroundEquals", "<a x \n= \t\"1\" />", 0, "a(x=\"1\")[] ok"},
+    {"RepeatedAttributeKeepsFirstPosition", "<a x=\"1\" y=\"0\" x=\"2\"/>", 0,
+     "a(x=\"2\" y=\"0\")[] ok"},
+    {"AttributeWithoutValueDropped", "<a flag y=\"2\" last/>", 0, "a(y=\"2\")[] ok"},
+    {"UnquotedValueReadAsNextName", "<a x=y z=\"1\"/>", 0, "a(z=\"1\")[] ok"},
+    {"NameCharacters", "<a-b:c_1 _x=\"1\" -y=\"2\" :z=\"3\" w9=\"4\"></a-b:c_1>", 0,
+     "a-b:c_1(_x=\"1\" -y=\"2\" :z=\"3\" w9=\"4\")[] ok"},
+    {"ValueRunsToTheEnd", "<a x=\"1", 0, "null ok"},
+    {"EndTagPrefixCloses", "<MemorySegment name=\"RAM\"></Mem>", 0,
+     "MemorySegment(name=\"RAM\")[] ok"},
+    {"EndTagEmptyNameCloses", "<a></ >", 0, "a[] ok"},
+    {"EndTagWithoutNameCloses", "<a><b></></>", 0, "a[b[]] ok"},
+    {"EndTagWithSpaceBeforeClose", "<a></a \n >", 0, "a[] ok"},
+    {"EndTagNotClosedLeavesElementOpen", "<a></a x>", 0, "null ok"},
+    {"SelfClosingWithSpace", "<a / >", 0, "a[] ok"},
+    {"StrayEndTagAtTopIgnored", "</x></>\n<a/>", 0, "a[] ok"},
+    {"EmptyTagName", "<><b/></>", 0, "[b[]] ok"},
+    {"SecondTopLevelElementReplacesFirst", "<a/>\n<b x=\"1\"/>", 0, "b(x=\"1\")[] ok"},
+    {"TextAfterRootIgnored", "<a/> trailing text", 0, "a[] ok"},
+    {"TextBeforeRootStopsTheParse", "junk <a/>", 0, "null ok"},
+    {"UnclosedRoot", "<Root><MemorySegment/>", 0, "null ok"},
+    {"Empty", "", 0, "null ok"},
+    {"WhiteSpaceOnly", " \t\r\n\n ", 0, "null ok"},
+    {"LoneLessThan", "<", 0, "null ok"},
+    {"LoneBang", "<a><!", 0, "null ok"},
+};
+INSTANTIATE_TEST_SUITE_P(Structure, Reads, ::testing::ValuesIn(kStructure));
+
+// Character data, comments, CDATA and line ends.
+const Case kContent[] = {
+    {"KeepsTextCommentsAndCData", "<Root>hi<!-- c --><![CDATA[z]]></Root>", 1,
+     "Root[#data(\"hi\") #comment(\" c \") #data(\"\") #cdata(\"z\") #data(\"\")] ok"},
+    {"DropsTextAndCommentsButNotCData", "<Root>hi<!-- c --><![CDATA[z]]></Root>", 0,
+     "Root[#cdata(\"z\")] ok"},
+    {"WhiteSpaceTextKept", "<a> </a>", 1, "a[#data(\" \")] ok"},
+    {"TextBetweenElements", "<a>x<b>y</b>z</a>", 1,
+     "a[#data(\"x\") b[#data(\"y\")] #data(\"z\")] ok"},
+    {"OtherFlagValuesDropText", "<a>x<!--c--></a>", 2, "a[] ok"},
+    {"WindowsLineEndsInText", "<a>x\r\ny\r\n</a>", 1, "a[#data(\"x\\ny\\n\")] ok"},
+    {"CarriageReturnsKeptInValues", "<a v=\"1\r\n2\"/>", 0, "a(v=\"1\\r\\n2\")[] ok"},
+    {"CommentHidesMarkup", "<a><!-- <b/> -- </a> --></a>", 1, "a[#data(\"\") #comment(\" <b/> -- </a> \") #data(\"\")] ok"},
+    {"UnterminatedComment", "<a><!-- x", 1, "null ok"},
+    {"TopLevelCommentAndCDataDropped", "<!--c--><![CDATA[x]]><a/>", 1, "a[] ok"},
+    {"CDataIsRaw", "<a><![CDATA[x<y&lt;]]z]]></a>", 0, "a[#cdata(\"x<y&lt;]]z\")] ok"},
+    {"UnterminatedCData", "<a><![CDATA[x", 0, "null ok"},
+    {"EmptyCData", "<a><![CDATA[]]></a>", 0, "a[#cdata(\"\")] ok"},
+    {"DoctypeInsideAnElement", "<a><!DOCTYPE x>t</a>", 1, "a[#data(\"\") #data(\"t\")] ok"},
+    {"OtherBangConstructsSkipped", "<a><!ELEMENT a ANY></a>", 0, "a[] ok"},
+    {"OtherProcessingInstructionSkipped", "<?php echo 1?>\n<a><?pi x?></a>", 0, "a[] ok"},
+    {"ProcessingInstructionReadsAsText", "<a><?pi x?></a>", 1, "a[#data(\"\") #data(\"x?>\")] ok"},
+};
+INSTANTIATE_TEST_SUITE_P(Content, Reads, ::testing::ValuesIn(kContent));
+
+// Entity and character references.
+const Case kEntities[] = {
+    {"NamedNumericAndUnknown", "<a v=\"&lt;&#65;&#x41;&foo;\"/>", 0, "a(v=\"<AA&foo;\")[] ok"},
+    {"AllNamed", "<a v=\"&lt;&gt;&amp;&apos;&quot;\"/>", 0, "a(v=\"<>&'\\\"\")[] ok"},
+    {"DecodedOnce", "<a v=\"&amp;lt;\"/>", 0, "a(v=\"&lt;\")[] ok"},
+    {"UpperCaseHexDigits", "<a v=\"&#x4A;&#x4a;\"/>", 0, "a(v=\"JJ\")[] ok"},
+    {"LowEightBits", "<a v=\"&#321;&#xe9;\"/>", 0, "a(v=\"A\\xE9\")[] ok"},
+    {"LettersCountAsDigits", "<a v=\"&#1a;\"/>", 0, "a(v=\"\\x14\")[] ok"},
+    {"EmptyReferenceEndsTheValue", "<a v=\"ab&#;cd\" w=\"x&#x;y\"/>", 0, "a(v=\"ab\" w=\"x\")[] ok"},
+    {"ZeroEndsTheValue", "<a v=\"ab&#256;cd\"/>", 0, "a(v=\"ab\")[] ok"},
+    {"UnterminatedStaysLiteral", "<a v=\"x&lt\" w=\"&#65\"/>", 0, "a(v=\"x&lt\" w=\"&#65\")[] ok"},
+    {"OtherByteInNumberStaysLiteral", "<a v=\"&#6 5;&#xZ;&#X41;\"/>", 0,
+     "a(v=\"&#6 5;&#xZ;&#X41;\")[] ok"},
+    {"AmpersandsInARow", "<a v=\"&&amp;&\"/>", 0, "a(v=\"&&&\")[] ok"},
+    {"TextReferences", "<a>1 &lt; 2 &#;rest</a>", 1, "a[#data(\"1 < 2 \")] ok"},
+    {"NamesAreNotDecoded", "<a &amp;=\"1\"/>", 0, "null error \"bad tagName\" line 0"},
+};
+INSTANTIATE_TEST_SUITE_P(Entities, Reads, ::testing::ValuesIn(kEntities));
+
+// The two errors and where they are reported.
+const Case kErrors[] = {
+    {"AttributeNameStartsWithDigit", "<a\n 1x=\"1\"/>", 0, "null error \"bad tagName\" line 1"},
+    {"AttributeNameStartsWithQuote", "<a \"x\"/>", 0, "null error \"bad tagName\" line 0"},
+    {"FullStopInTagName", "<a.b/>", 0, "null error \"bad tagName\" line 0"},
+    {"UnquotedNumberValue", "<a x=1/>", 0, "null error \"bad tagName\" line 0"},
+    {"Mismatch", "<a>\n<b>\n</c>\n</a>", 0, "null error \"tagName mismatch\" line 2"},
+    {"MismatchLongerName", "<Mem></MemorySegment>", 0, "null error \"tagName mismatch\" line 0"},
+    {"MismatchNotInnermost", "<a><b></a></b>", 0, "null error \"tagName mismatch\" line 0"},
+    {"SlashInStartTag", "<a/b>", 0, "null error \"tagName mismatch\" line 0"},
+    {"NewlinesInCommentsAndValuesCount", "<!--\n\n-->\n<a v=\"\n\">\n<![CDATA[\n]]></b>", 0,
+     "null error \"tagName mismatch\" line 6"},
+    {"ErrorKeepsClosedRoot", "<a/>\n<b 1=\"x\"/>", 0, "a[] error \"bad tagName\" line 1"},
+};
+INSTANTIATE_TEST_SUITE_P(Errors, Reads, ::testing::ValuesIn(kErrors));
+
+TEST(XMLReader, DeclarationFillsVersionAndEncoding) {
+  XMLDocument document;
+  ASSERT_TRUE(document.parse("<?xml version=\"1.0\" standalone='yes' encoding='UTF-8' ?>\n<a/>"));
+  EXPECT_EQ(document.version, std::optional<std::string>("1.0"));
+  EXPECT_EQ(document.encoding, std::optional<std::string>("UTF-8"));
+  EXPECT_EQ(treeText(document.root()), "a[]");
+}
+
+TEST(XMLReader, DeclarationTargetMayBeAPrefixOfXml) {
+  XMLDocument document;
+  ASSERT_TRUE(document.parse("<?x version='2'?><a/>"));
+  EXPECT_EQ(document.version, std::optional<std::string>("2"));
+  XMLDocument other;
+  ASSERT_TRUE(other.parse("<?xml-stylesheet version='2'?><a/>"));
+  EXPECT_EQ(other.version, std::nullopt);
+  EXPECT_EQ(treeText(other.root()), "a[]");
+}
+
+TEST(XMLReader, DeclarationEdgeCases) {
+  EXPECT_EQ(parsed("<?xml version=1.0?><a/>", 0), "null ok");
+  EXPECT_EQ(parsed("<a/><?xml version=1.0?>", 0), "null ok");
+  EXPECT_EQ(parsed("<?xml version=\"1.0\"><a/>", 0), "a[] ok");
+  // A byte no declaration holds ends the declaration instead of the parse.
+  EXPECT_EQ(parsed("<?xml version=\"1.0\" ~ ?><a/>", 0), "a[] ok");
+  EXPECT_EQ(parsed("<?xml version=\"1.0", 0), "null ok");
+  EXPECT_EQ(parsed("<?\?><a/>", 0), "a[] ok");
+}
+
+TEST(XMLReader, Doctype) {
+  struct DoctypeCase {
+    const char* xml;
+    std::optional<std::string> doctype;
+  };
+  const DoctypeCase cases[] = {
+      {"<!DOCTYPE Board_Memory_Definition_File>\n<a/>", "Board_Memory_Definition_File"},
+      {"<!DOCTYPE Root SYSTEM \"root.dtd\"><a/>", std::nullopt},
+      {"<!DOCTYPE r [ <!ENTITY e \"v\"> ]><a/>", std::nullopt},
+      {"<!DOC x ><a/>", "x"},
+      {"<!DOCTYPEX y><a/>", std::nullopt},
+      {"<!doctype y><a/>", std::nullopt},
+  };
+  for (const DoctypeCase& c : cases) {
+    SCOPED_TRACE(c.xml);
+    XMLDocument document(1);
+    EXPECT_TRUE(document.parse(c.xml));
+    EXPECT_EQ(document.doctype, c.doctype);
+    EXPECT_EQ(treeText(document.root()), "a[]");
+  }
+}
+
+TEST(XMLReader, ElementLinesCountNewlinesBeforeTheirTag) {
+  XMLDocument document;
+  ASSERT_TRUE(document.parse("\n<a x=\"\n\">\r\n  <b/><!--\n-->\n<c\n/></a>"));
+  XMLNode* a = document.root();
+  EXPECT_EQ(a->line, 1);
+  EXPECT_EQ(a->firstChild()->line, 3);
+  EXPECT_EQ(a->lastChild()->line, 5);
+}
+
+TEST(XMLReader, EveryElementComesFromTheFactory) {
+  struct Counting : XMLDocument {
+    using XMLDocument::XMLDocument;
+    std::unique_ptr<XMLElement> createElement(std::string tagName) override {
+      names += tagName + ",";
+      return XMLDocument::createElement(std::move(tagName));
+    }
+    std::string names;
+  } document;
+  ASSERT_TRUE(document.parse("<a><b/><c></c></a>"));
+  EXPECT_EQ(document.names, "a,b,c,");
+}
+
+TEST(XMLReader, ParseReplacesTheRootAndClearsTheError) {
+  XMLDocument document;
+  ASSERT_TRUE(document.parse("<?xml version='1'?><!DOCTYPE d><first/>"));
+  EXPECT_FALSE(document.parse("<a>\n</b>"));
+  EXPECT_EQ(document.root(), nullptr);
+  EXPECT_EQ(document.errorLine, 1);
+  EXPECT_TRUE(document.parse("<second/>"));
+  EXPECT_EQ(document.errorMessage, "");
+  EXPECT_EQ(document.errorLine, 0);
+  EXPECT_EQ(treeText(document.root()), "second[]");
+  // What was found before stays when a later text holds none.
+  EXPECT_EQ(document.version, std::optional<std::string>("1"));
+  EXPECT_EQ(document.doctype, std::optional<std::string>("d"));
+}
+
+TEST(XMLReader, EveryPrefixOfADocumentReadsWithoutHarm) {
+  const std::string xml =
+      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding='UTF-8'?>\n<!DOCTYPE Root>\n"
+      "<Root name=\"r\" a='&lt;&#65;&#x41;&#;'><!-- c -->\r\n"
+      "  <MemorySegment name=\"FLASH\" start=\"0x0\" size=\"0x1000\"/>text &amp; more"
+      "<![CDATA[raw]]><?pi x?><!ELEMENT x><Register x=\"1\"y=\"2\"></Reg></Root>";
+  for (size_t length = 0; length <= xml.size(); ++length) {
+    for (int flags : {0, 1}) {
+      XMLDocument document(flags);
+      const bool ok = document.parse(xml.substr(0, length).c_str());
+      EXPECT_EQ(ok, document.errorMessage.empty()) << length;
+    }
+  }
+  EXPECT_EQ(parsed(xml.substr(3), 0),
+            "Root(name=\"r\" a=\"<AA\")[MemorySegment(name=\"FLASH\" start=\"0x0\" "
+            "size=\"0x1000\")[] #cdata(\"raw\") Register(x=\"1\" y=\"2\")[]] ok");
+}
+
+TEST(XMLReader, RandomMarkupNeverCrashesAndReportsOnlyKnownErrors) {
+  const std::string alphabet = "<>/!?-=\"'&#;[]x:1 \n\rCDATADOCTYPExmla.";
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  std::uniform_int_distribution<int> length(0, 60);
+  for (int i = 0; i < 20000; ++i) {
+    std::string xml;
+    for (int n = length(random); n > 0; --n)
+      xml += alphabet[pick(random)];
+    XMLDocument document(i % 2);
+    const bool ok = document.parse(xml.c_str());
+    if (ok)
+      ASSERT_EQ(document.errorMessage, "") << xml;
+    else
+      ASSERT_TRUE(document.errorMessage == "bad tagName" || document.errorMessage == "tagName mismatch")
+          << xml;
+  }
+}
+
+TEST(XMLReader, ManyAttributesStayLinearAndKeepOrder) {
+  std::string xml = "<a";
+  for (int i = 0; i < 50000; ++i)
+    xml += " n" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+  xml += " n7=\"again\" n49999=\"last\"/>";
+  XMLDocument document;
+  ASSERT_TRUE(document.parse(xml.c_str()));
+  const XMLElement* a = document.root();
+  ASSERT_EQ(a->attributes().size(), 50000u);
+  EXPECT_EQ(a->attributes()[7].name, "n7");
+  EXPECT_EQ(a->attributes()[7].value, "again");
+  EXPECT_EQ(a->attributes()[49999].value, "last");
+  EXPECT_EQ(a->attributes()[20].value, "20");
+}
+
+TEST(XMLReader, DeepAndWideDocumentsReadCloneAndFree) {
+  runWithStack(kDefaultStackBytes, [] {
+    constexpr int kDepth = 100000;
+    std::string deep;
+    for (int i = 0; i < kDepth; ++i)
+      deep += "<e>";
+    for (int i = 0; i < kDepth; ++i)
+      deep += "</e>";
+    XMLDocument document;
+    ASSERT_TRUE(document.parse(deep.c_str()));
+    int depth = 0;
+    for (XMLNode* node = document.root(); node; node = node->firstChild())
+      ++depth;
+    EXPECT_EQ(depth, kDepth);
+    std::unique_ptr<XMLNode> copy = document.cloneNode(*document.root());
+    EXPECT_EQ(treeText(copy.get()), treeText(document.root()));
+    copy.reset();
+
+    constexpr int kSiblings = 1000000;
+    std::string wide = "<r>";
+    for (int i = 0; i < kSiblings; ++i)
+      wide += "<s/>";
+    wide += "</r>";
+    ASSERT_TRUE(document.parse(wide.c_str()));  // frees the deep tree
+    copy = document.cloneNode(*document.root());
+    int count = 0;
+    for (XMLNode* node = copy->firstChild(); node; node = node->nextSibling())
+      count += node->toElement() ? 1 : 0;
+    EXPECT_EQ(count, kSiblings);
+
+    // Unclosed deep nesting is discarded without harm as well.
+    ASSERT_TRUE(document.parse(deep.substr(0, deep.size() / 2).c_str()));
+    EXPECT_EQ(document.root(), nullptr);
+  });
+}
+
+// Files and paths.
+class XMLLoad : public ::testing::Test {
+protected:
+  std::string write(const char* name, const std::string& bytes) {
+    const QString path = dir_.filePath(QString::fromLatin1(name));
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    return QFile::encodeName(path).toStdString();
+  }
+  QTemporaryDir dir_;
+};
+
+TEST_F(XMLLoad, ReadsAFile) {
+  const std::string path = write("map.xml", "<Root>\r\n<MemorySegment name=\"RAM\"/>\r\n</Root>\r\n");
+  XMLDocument document;
+  ASSERT_TRUE(document.load(path.c_str()));
+  EXPECT_EQ(treeText(document.root()), "Root[MemorySegment(name=\"RAM\")[]]");
+}
+
+TEST_F(XMLLoad, SkipsAByteOrderMark) {
+  XMLDocument document;
+  ASSERT_TRUE(document.load(write("bom.xml", "\xEF\xBB\xBF<a x=\"1\"/>").c_str()));
+  EXPECT_EQ(treeText(document.root()), "a(x=\"1\")[]");
+  // Only at the very start, and only in files.
+  ASSERT_TRUE(document.load(write("late.xml", " \xEF\xBB\xBF<a/>").c_str()));
+  EXPECT_EQ(document.root(), nullptr);
+  ASSERT_TRUE(document.parse("\xEF\xBB\xBF<a/>"));
+  EXPECT_EQ(document.root(), nullptr);
+}
+
+TEST_F(XMLLoad, ANulByteEndsTheText) {
+  XMLDocument document;
+  ASSERT_TRUE(document.load(write("nul.xml", std::string("<a/>\0<b/>", 9)).c_str()));
+  EXPECT_EQ(treeText(document.root()), "a[]");
+  ASSERT_TRUE(document.load(write("nul2.xml", std::string("<a>\0</a>", 8)).c_str()));
+  EXPECT_EQ(document.root(), nullptr);
+  ASSERT_TRUE(document.load(write("nul3.xml", std::string("<a v=\"x\0\"/>", 11)).c_str()));
+  EXPECT_EQ(document.root(), nullptr);
+}
+
+TEST_F(XMLLoad, MissingFileLeavesTheRootAlone) {
+  XMLDocument document;
+  ASSERT_TRUE(document.parse("<kept/>"));
+  document.errorLine = 5;
+  const std::string path = QFile::encodeName(dir_.filePath(QStringLiteral("absent.xml"))).toStdString();
+  EXPECT_FALSE(document.load(path.c_str()));
+  EXPECT_EQ(document.errorMessage, "couldn't read " + path);
+  EXPECT_EQ(document.errorLine, 0);
+  EXPECT_EQ(treeText(document.root()), "kept[]");
+}
+
+TEST_F(XMLLoad, UnreadableFileIsReportedLikeAMissingOne) {
+  XMLDocument document;
+  ASSERT_TRUE(document.parse("<kept/>"));
+  const std::string directory = QFile::encodeName(dir_.path()).toStdString();
+  EXPECT_FALSE(document.load(directory.c_str()));
+  EXPECT_EQ(document.errorMessage, "couldn't read " + directory);
+  EXPECT_EQ(treeText(document.root()), "kept[]");
+}
+
+TEST_F(XMLLoad, LongPathMessageIsCut) {
+  XMLDocument document;
+  const std::string path = "/nonexistent/" + std::string(2000, 'p');
+  EXPECT_FALSE(document.load(path.c_str()));
+  EXPECT_EQ(document.errorMessage.size(), 1023u);
+  EXPECT_EQ(document.errorMessage, ("couldn't read " + path).substr(0, 1023));
+}
+
+TEST_F(XMLLoad, QStringPathsUseTheLocalEncoding) {
+  const QString name = QStringLiteral("m\u00e9moire.xml");
+  QFile file(dir_.filePath(name));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("<a/>");
+  file.close();
+  QXMLDocument document;
+  ASSERT_TRUE(document.load(dir_.filePath(name)));
+  EXPECT_EQ(treeText(document.root()), "a[]");
+
+  const QString missing = dir_.filePath(QStringLiteral("\u00e9t\u00e9.xml"));
+  EXPECT_FALSE(document.load(missing));
+  EXPECT_EQ(document.errorMessage, "couldn't read " + QFile::encodeName(missing).toStdString());
+  EXPECT_EQ(treeText(document.root()), "a[]");
+}
+
+TEST_F(XMLLoad, QStringPathWithNulIsNotOpened) {
+  write("x", "<a/>");
+  QXMLDocument document;
+  const QString path = dir_.filePath(QStringLiteral("x")) + QChar(0) + QStringLiteral("y");
+  EXPECT_FALSE(document.load(path));
+  EXPECT_EQ(document.errorMessage.substr(0, 14), "couldn't read ");
+  EXPECT_EQ(document.root(), nullptr);
+}
+
+TEST_F(XMLLoad, StreamsReadFromTheirStart) {
+  std::FILE* file = std::fopen(write("s.xml", "<a><b/></a>").c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  std::fgetc(file);
+  std::fgetc(file);
+  XMLDocument document;
+  EXPECT_TRUE(document.parse(file));
+  std::fclose(file);
+  EXPECT_EQ(treeText(document.root()), "a[b[]]");
+}
+
+TEST_F(XMLLoad, PipesAreReadToTheirEnd) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string xml = "\xEF\xBB\xBF<r>";
+  for (int i = 0; i < 20000; ++i)  // more than one read
+    xml += "<s v=\"" + std::to_string(i) + "\"/>";
+  xml += "</r>";
+  std::thread writer([&] {
+    size_t done = 0;
+    while (done < xml.size()) {
+      const ssize_t n = ::write(fds[1], xml.data() + done, xml.size() - done);
+      if (n <= 0)
+        break;
+      done += static_cast<size_t>(n);
+    }
+    ::close(fds[1]);
+  });
+  std::FILE* file = fdopen(fds[0], "rb");
+  XMLDocument document;
+  const bool ok = document.parse(file);
+  writer.join();
+  std::fclose(file);
+  ASSERT_TRUE(ok);
+  ASSERT_NE(document.root(), nullptr);
+  EXPECT_EQ(treeText(document.root()->lastChild()), "s(v=\"19999\")[]");
+}
+
+TEST_F(XMLLoad, EndlessZeroDeviceEndsAtItsFirstByte) {
+  XMLDocument document;
+  EXPECT_TRUE(document.load("/dev/zero"));
+  EXPECT_EQ(document.root(), nullptr);
+}
+
+}  // namespace
