@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 #include "xml/xmlnode.h"
 
@@ -63,11 +64,14 @@ public:
   bool isKeep() const;  // keep is "Yes" in any letter case
 
   // Recorded for the root element of each file read; nothing reads them.
-  MemoryMapElement* importElement = nullptr;
+  std::unique_ptr<XMLNode> importElement;  // the Import element this root replaced
   QDateTime lastModified;
   bool readOnly;
 
 private:
+  QString text(const char* name) const;
+  bool hasNonEmpty(const char* name) const;
+
   Kind kind_;
   uint32_t start_ = 0;
   uint32_t size_ = 0;

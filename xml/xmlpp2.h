@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -15,16 +16,37 @@ public:
   using QXMLDocument::QXMLDocument;
   ~XMLPP2() override;
 
-  // Processes `first` and all its following siblings. Returns false when a
-  // fixed bound (nesting, include depth, loop expansion budget) was exceeded:
-  // the load must then fail, because a truncated tree would give a wrong script.
+  // Processes `first` and all its following siblings. `first` is either in a
+  // tree (has a parent) or is the document's root; a directive at the root
+  // must leave exactly one element, which becomes the root. Returns false,
+  // after a warning, when the load must fail: nesting or the element budget
+  // exceeded (see Limits), or no single root left. A truncated tree would give
+  // a wrong script. After a failure at the root the document has no root.
   bool processConditionals(XMLNode* first, const QString& currentFilePath, MacroTable macros,
                            bool expandAttributes);
 
   // Problems the preprocessor finds; processing goes on after each.
   virtual void warning(const QString& text) = 0;
 
+  // Bounds that keep every input finite, far above what real files need.
+  // Exceeding the first or last fails the load; an include past the depth
+  // limit fails like an unreadable one.
+  struct Limits {
+    // Element levels below the first node, counted across includes,
+    // fragments and loop copies.
+    int maxNesting = 1000;
+    // Includes open inside one another.
+    int maxIncludeDepth = 64;
+    // Per call: loop iterations plus the elements copied by for, foreach and
+    // xmlput and read by include.
+    std::uint64_t maxCreatedElements = 10'000'000;
+  };
+  Limits limits;
+
 protected:
   // Fragments defined by xmldef, kept for the life of the document.
   std::map<std::string, std::unique_ptr<XMLElement>> fragments;
+
+private:
+  class Run;
 };

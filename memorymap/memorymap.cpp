@@ -1,0 +1,250 @@
+#include "memorymap/memorymap.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "mkld/bytes.h"
+#include "xml/expressions/evaluate.h"
+#include "xml/expressions/integerliteral.h"
+#include "xml/macros.h"
+
+namespace {
+
+MemoryMapElement* asMemoryMapElement(XMLNode* node) {
+  // Every element of a MemoryMap comes from its createElement.
+  return node && node->type() == XMLNode::Type::Element ? static_cast<MemoryMapElement*>(node)
+                                                        : nullptr;
+}
+
+// Number rule 1: a constant expression, reduced to 32 bits.
+bool evaluateAddress(const std::string& text, uint32_t& value) {
+  bool ok = false;
+  const uint64_t result = evaluateUnsigned(fromBytes(text), &ok);
+  if (ok)
+    value = static_cast<uint32_t>(result);
+  return ok;
+}
+
+void resolveStart(MemoryMapElement& element, uint32_t base) {
+  element.setStart(0);
+  const std::string* text = element.attribute("start");
+  if (!text || text->empty())
+    return;
+  uint32_t start = 0;
+  evaluateAddress(*text, start);  // a failed evaluation leaves 0
+  // A leading '+' is a unary plus to the evaluator and "relative to the
+  // enclosing element" to the memory map.
+  if ((*text)[0] == '+')
+    start += base;
+  element.setStart(start);
+}
+
+void resolveSize(MemoryMapElement& element) {
+  const std::string* text = element.attribute("size");
+  if (!text)
+    return;
+  switch (element.kind()) {
+    case MemoryMapElement::MemorySegment:
+    case MemoryMapElement::ProgramSection:
+    case MemoryMapElement::RegisterGroup: {
+      uint32_t size = 0;
+      if (evaluateAddress(*text, size))
+        element.setSize(size);
+      break;
+    }
+    case MemoryMapElement::Register:
+    case MemoryMapElement::BitField:
+    case MemoryMapElement::Enum:
+      element.setSize(static_cast<uint32_t>(parseIntegerLiteral(fromBytes(*text))));
+      break;
+    default:
+      break;
+  }
+}
+
+// Resolves the element's own start and size and returns the base its
+// children resolve relative starts against.
+uint32_t resolveElement(MemoryMapElement& element, uint32_t base) {
+  uint32_t childBase = base;
+  if (element.hasAttribute("start")) {
+    switch (element.kind()) {
+      case MemoryMapElement::MemorySegment:
+      case MemoryMapElement::ProgramSection:
+      case MemoryMapElement::RegisterGroup:
+        resolveStart(element, base);
+        childBase = element.start();
+        break;
+      case MemoryMapElement::Register:
+        resolveStart(element, base);
+        break;
+      case MemoryMapElement::BitField:
+      case MemoryMapElement::Enum:
+        resolveStart(element, 0);
+        break;
+      default:
+        break;
+    }
+  }
+  resolveSize(element);
+  return childBase;
+}
+
+// Visits `start` and the elements below it depth first in document order,
+// without recursion. `visit(element, base)` returns whether to descend and
+// the base the children receive.
+template <typename Visit>
+void walk(MemoryMapElement* start, uint32_t base, Visit visit) {
+  if (!start)
+    return;
+  std::vector<std::pair<MemoryMapElement*, uint32_t>> pending{{start, base}};
+  std::vector<MemoryMapElement*> children;
+  while (!pending.empty()) {
+    auto [element, elementBase] = pending.back();
+    pending.pop_back();
+    const auto [descend, childBase] = visit(*element, elementBase);
+    if (!descend)
+      continue;
+    children.clear();
+    for (XMLNode* child = element->firstChild(); child; child = child->nextSibling()) {
+      if (MemoryMapElement* childElement = asMemoryMapElement(child))
+        children.push_back(childElement);
+    }
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+      pending.emplace_back(*it, childBase);
+  }
+}
+
+void resolveAddresses(MemoryMapElement* root, uint32_t base) {
+  walk(root, base, [](MemoryMapElement& element, uint32_t elementBase) {
+    return std::make_pair(true, resolveElement(element, elementBase));
+  });
+}
+
+// Elements of `kind` at or below `start` in document order; a match is not
+// searched further.
+QList<MemoryMapElement*> collect(MemoryMapElement* start, MemoryMapElement::Kind kind) {
+  QList<MemoryMapElement*> found;
+  walk(start, 0, [&](MemoryMapElement& element, uint32_t) {
+    const bool match = element.kind() == kind;
+    if (match)
+      found.append(&element);
+    return std::make_pair(!match, uint32_t{0});
+  });
+  return found;
+}
+
+}  // namespace
+
+MemoryMap::MemoryMap() : XMLPP2(0) {}
+
+MemoryMap::~MemoryMap() = default;
+
+std::unique_ptr<XMLElement> MemoryMap::createElement(std::string tagName) {
+  return std::make_unique<MemoryMapElement>(std::move(tagName), readOnly);
+}
+
+void MemoryMap::warning(const QString& text) {
+  if (warningObserver)
+    warningObserver(text);
+}
+
+MemoryMapElement* MemoryMap::rootElement() const { return asMemoryMapElement(root()); }
+
+bool MemoryMap::loadFile(const QString& path, const QString& macros, bool preprocessFile) {
+  preprocess = preprocessFile;
+  macroList = macros;
+  std::unique_ptr<MemoryMapElement> newRoot = readFile(path);
+  if (!newRoot)
+    return false;
+  setRoot(std::move(newRoot));
+  doctypeName = doctype ? fromBytes(*doctype) : QString();
+  filePath = path;
+  importFiles();
+  resolveAddresses(rootElement(), 0);
+  return true;
+}
+
+bool MemoryMap::loadString(const QString& text) {
+  parse(toBytes(text).constData());
+  if (!rootElement())
+    return false;
+  filePath.clear();
+  importFiles();
+  resolveAddresses(rootElement(), 0);
+  return true;
+}
+
+std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path) {
+  QString expanded = expandMacros(MacroTable(), path, true, true);
+  if (QFileInfo(expanded).isRelative() && !filePath.isEmpty())
+    expanded = QDir(QFileInfo(filePath).absolutePath()).filePath(expanded);
+
+  std::unique_ptr<XMLElement> savedRoot = takeRoot();
+  const bool savedReadOnly = readOnly;
+  const QFileInfo info(expanded);
+  readOnly = !info.isWritable();
+
+  bool ok = load(expanded) && root();
+  if (ok && preprocess)
+    ok = processConditionals(root(), expanded, parseMacroList(macroList), true) && root();
+
+  std::unique_ptr<XMLElement> loaded = takeRoot();
+  setRoot(std::move(savedRoot));
+  readOnly = savedReadOnly;
+  if (!ok)
+    return nullptr;
+  auto* element = static_cast<MemoryMapElement*>(loaded.release());
+  element->lastModified = info.lastModified();
+  return std::unique_ptr<MemoryMapElement>(element);
+}
+
+void MemoryMap::importFiles() {
+  XMLElement* top = root();
+  XMLNode* child = top->firstChild();
+  while (child && child->type() == XMLNode::Type::Element) {
+    XMLNode* next = child->nextSibling();
+    auto* element = static_cast<MemoryMapElement*>(child);
+    if (element->tagName() == "Import") {
+      const std::string* fileName = element->attribute("filename");
+      if (std::unique_ptr<MemoryMapElement> imported =
+              readFile(fileName ? fromBytes(*fileName) : QString())) {
+        MemoryMapElement* importedRoot = imported.get();
+        importedRoot->importElement = top->replaceChild(element, std::move(imported));
+      }
+    }
+    child = next;
+  }
+}
+
+QList<MemoryMapElement*> MemoryMap::memorySegments(bool reverse) const {
+  QList<MemoryMapElement*> segments = collect(rootElement(), MemoryMapElement::MemorySegment);
+  if (reverse)
+    std::reverse(segments.begin(), segments.end());
+  return segments;
+}
+
+QList<MemoryMapElement*> MemoryMap::programSections(const MemoryMapElement* segment,
+                                                    bool inDocumentOrder) const {
+  QList<MemoryMapElement*> sections =
+      collect(const_cast<MemoryMapElement*>(segment), MemoryMapElement::ProgramSection);
+  if (!inDocumentOrder)
+    std::reverse(sections.begin(), sections.end());
+  return sections;
+}
+
+MemoryMapElement* MemoryMap::findSegment(const QString& name) const {
+  const std::string wanted = toStdBytes(name);
+  MemoryMapElement* found = nullptr;
+  walk(rootElement(), 0, [&](MemoryMapElement& element, uint32_t) {
+    if (!found && element.kind() == MemoryMapElement::MemorySegment) {
+      const std::string* segmentName = element.attribute("name");
+      if (segmentName && *segmentName == wanted)
+        found = &element;
+    }
+    return std::make_pair(!found, uint32_t{0});
+  });
+  return found;
+}

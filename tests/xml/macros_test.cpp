@@ -1,0 +1,201 @@
+#include "xml/macros.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mkld/bytes.h"
+#include "xml/macroregistry.h"
+
+namespace {
+
+MacroTable table(std::vector<std::pair<std::string, std::string>> entries) {
+  MacroTable result;
+  for (const auto& [name, value] : entries)
+    result.insert(fromBytes(name), fromBytes(value));
+  return result;
+}
+
+// "{A=1}{B=}" in key order.
+std::string tableText(const MacroTable& macros) {
+  std::string text;
+  for (auto it = macros.constBegin(); it != macros.constEnd(); ++it)
+    text += "{" + toStdBytes(it.key()) + "=" + toStdBytes(it.value()) + "}";
+  return text;
+}
+
+std::string expand(const MacroTable& local, const std::string& text, bool second = false,
+                   bool builtins = false) {
+  return toStdBytes(expandMacros(local, fromBytes(text), second, builtins));
+}
+
+struct ExpandCase {
+  const char* text;
+  const char* expected;
+};
+
+class ExpandWithA : public testing::TestWithParam<ExpandCase> {};
+
+TEST_P(ExpandWithA, GivesExpectedText) {
+  const MacroTable local = table({{"A", "1"}, {"E", ""}, {"V", "$(A)"}, {"", "unnamed"}});
+  EXPECT_EQ(expand(local, GetParam().text), GetParam().expected) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Macros, ExpandWithA,
+    testing::Values(
+        ExpandCase{"x$(A)y", "x1y"}, ExpandCase{"$(B)", "$(B)"}, ExpandCase{"$(B:zz)", "zz"},
+        ExpandCase{"$$(A)", "$(A)"}, ExpandCase{"ab$(A", "ab"}, ExpandCase{"ab$(A$(B)", "ab"},
+        ExpandCase{"$(B:$(A))", "1"}, ExpandCase{"$(B::$(A))", "$(A)"},
+        ExpandCase{"no macros at all", "no macros at all"}, ExpandCase{"", ""},
+        ExpandCase{"5$", "5$"}, ExpandCase{"$x", "$x"}, ExpandCase{"$$", "$"},
+        ExpandCase{"$$$", "$$"}, ExpandCase{"$(A)$(A)$(A)", "111"}, ExpandCase{"$(B:f(x))", "f(x)"},
+        ExpandCase{"$(B:)", ""}, ExpandCase{"[$(E)]", "[]"}, ExpandCase{"$()", "unnamed"},
+        ExpandCase{"$(A:zz)", "1"}, ExpandCase{"$(a)", "$(a)"},
+        // A value is not scanned again unless the pass met a macro character
+        // inside a reference body.
+        ExpandCase{"$(V)", "$(A)"}, ExpandCase{"$(V) $(B:$(A))", "1 1"},
+        // Two colons clear the re-scan flag of the whole pass, also for a
+        // reference met earlier in it.
+        ExpandCase{"$(B:$(A)) $(C::x)", "$(A) x"}, ExpandCase{"$(C::x) $(B:$(A))", "x 1"},
+        // An unknown name built from a reference re-emits itself: expansion
+        // ends when a pass changes nothing.
+        ExpandCase{"$($(X))", "$($(X))"}, ExpandCase{"a$(B:$(C:$(A)))b", "a1b"}));
+
+TEST(ExpandMacros, BytesOutsideAsciiRoundTrip) {
+  EXPECT_EQ(expand(table({{"\xe9", "\xff\x80"}}), "<$(\xe9)>"), "<\xff\x80>");
+}
+
+TEST(ExpandMacros, MutuallyReferringValuesStopAfterFixedPasses) {
+  const MacroTable local = table({{"P", "$(Q:$)"}, {"Q", "$(P:$)"}});
+  // Each pass swaps the two references; after the (even) pass limit the
+  // text is back where it started.
+  EXPECT_EQ(expand(local, "$(P:$)"), "$(P:$)");
+  EXPECT_EQ(expand(local, "x$(Q:$)"), "x$(Q:$)");
+}
+
+TEST(ExpandMacros, SelfDoublingValueStopsBeforeTheLengthLimit) {
+  // Every pass doubles the text; the result is the last pass that stayed
+  // within 1 MiB characters: 2^17 copies of the six-character reference.
+  const std::string result = expand(table({{"A", "$(A:$)$(A:$)"}}), "$(A:$)");
+  ASSERT_EQ(result.size(), std::size_t(6) << 17);
+  EXPECT_EQ(result.find_first_not_of("$(A:)"), std::string::npos);
+  EXPECT_EQ(result.substr(0, 12), "$(A:$)$(A:$)");
+}
+
+TEST(ExpandMacros, LookupOrderLocalThenSecondThenBuiltins) {
+  MacroTable& second = MacroRegistry::instance().secondTable();
+  second = table({{"S", "second"}, {"HostOS", "second-os"}, {"L", "second-l"}});
+  const MacroTable local = table({{"L", "local"}});
+  EXPECT_EQ(expand(local, "$(L) $(S) $(HostOS)", true, true), "local second second-os");
+  EXPECT_EQ(expand(local, "$(L) $(S) $(HostOS)", false, true), "local $(S) linux");
+  EXPECT_EQ(expand(local, "$(L) $(S) $(HostOS)", true, false), "local second second-os");
+  EXPECT_EQ(expand(local, "$(L) $(S) $(HostOS)", false, false), "local $(S) $(HostOS)");
+  second.clear();
+}
+
+TEST(ExpandMacros, BuiltinsOnlyWhenAsked) {
+  EXPECT_EQ(expand({}, "$(HostOS)", false, true), "linux");
+  EXPECT_EQ(expand({}, "$(HostOS)", false, false), "$(HostOS)");
+  EXPECT_EQ(expand({}, "$(HostArch)/$(Micro)/$(TargetID)/[$(HostEXE)]/$(HostDLLExt)/$(HostDLL)",
+                   false, true),
+            "x64/RISCV/20/[]/.so/.so_x64");
+  EXPECT_EQ(expand(table({{"HostOS", "none"}}), "$(HostOS)", false, true), "none");
+}
+
+// The clock may tick between the two readings; either one is right.
+void expectNow(const std::string& actual, const char* name) {
+  const std::string before =
+      toStdBytes(*computedMacroValue(fromBytes(name), QDateTime::currentDateTime()));
+  ASSERT_FALSE(before.empty());
+  if (actual != before) {
+    EXPECT_EQ(actual,
+              toStdBytes(*computedMacroValue(fromBytes(name), QDateTime::currentDateTime())))
+        << name;
+  }
+}
+
+TEST(ExpandMacros, DateAndTimeAreComputedWhereverTheNameIsFound) {
+  const std::string date = expand(table({{"Date", "a fixed value"}}), "$(Date)");
+  expectNow(date, "Date");
+  expectNow(expand({}, "$(DateYear)", false, true), "DateYear");
+  expectNow(expand({}, "$(Time)", false, true), "Time");
+  const std::string unixTime = expand({}, "$(UnixTime)", false, true);
+  EXPECT_EQ(unixTime.size(), 10u);
+  EXPECT_EQ(unixTime.find_first_not_of("0123456789"), std::string::npos);
+  // Not found at all: the fallback, not the date.
+  EXPECT_EQ(expand({}, "$(Date)"), "$(Date)");
+}
+
+TEST(ComputedMacroValue, FormatsEachName) {
+  const QDateTime when(QDate(2011, 6, 21), QTime(15, 34, 3), Qt::UTC);
+  const QLocale english(QLocale::English, QLocale::UnitedStates);
+  auto value = [&](const char* name) {
+    return toStdBytes(
+        computedMacroValue(fromBytes(name), when, english).value_or(QStringLiteral("<none>")));
+  };
+  EXPECT_EQ(value("Date"), "21 June 2011");
+  EXPECT_EQ(value("DateYear"), "2011");
+  EXPECT_EQ(value("DateMonth"), "06");
+  EXPECT_EQ(value("DateDay"), "21");
+  EXPECT_EQ(value("Time"), "15:34:03");
+  EXPECT_EQ(value("TimeHour"), "15");
+  EXPECT_EQ(value("TimeMinute"), "34");
+  EXPECT_EQ(value("TimeSecond"), "03");
+  EXPECT_EQ(value("UnixTime"), "1308670443");
+  EXPECT_EQ(value("HostOS"), "<none>");
+  EXPECT_EQ(value("date"), "<none>");
+  const QLocale german(QLocale::German, QLocale::Germany);
+  EXPECT_EQ(toStdBytes(*computedMacroValue(u"Date", when, german)), "21 Juni 2011");
+}
+
+TEST(MacroRegistry, BuiltinTableAndDocumentation) {
+  const MacroRegistry& registry = MacroRegistry::instance();
+  EXPECT_EQ(&registry, &MacroRegistry::instance());
+  EXPECT_EQ(registry.macroCharacter(), QLatin1Char('$'));
+  EXPECT_EQ(tableText(registry.builtins()),
+            "{Date=}{DateDay=}{DateMonth=}{DateYear=}{HostArch=x64}{HostDLL=.so_x64}"
+            "{HostDLLExt=.so}{HostEXE=}{HostOS=linux}{Micro=RISCV}{TargetID=20}{Time=}"
+            "{TimeHour=}{TimeMinute=}{TimeSecond=}{UnixTime=}");
+  std::string names;
+  for (const MacroRegistry::Documentation& doc : registry.documentation())
+    names += toStdBytes(doc.name) + " ";
+  EXPECT_EQ(names,
+            "Date DateYear DateMonth DateDay Time TimeHour TimeMinute TimeSecond UnixTime "
+            "HostArch HostOS Micro TargetID HostEXE HostDLLExt HostDLL ");
+  EXPECT_EQ(toStdBytes(registry.documentation().front().description),
+            "Day Month Year e.g. 21 June 2011.");
+  EXPECT_EQ(toStdBytes(registry.documentation()[8].description),
+            "Seconds since 00:00, Jan 1 1970 UTC");
+}
+
+struct ListCase {
+  const char* list;
+  const char* expected;
+};
+
+class ParseMacroList : public testing::TestWithParam<ListCase> {};
+
+TEST_P(ParseMacroList, GivesTable) {
+  EXPECT_EQ(tableText(parseMacroList(fromBytes(GetParam().list))), GetParam().expected)
+      << GetParam().list;
+}
+
+INSTANTIATE_TEST_SUITE_P(Macros, ParseMacroList,
+                         testing::Values(ListCase{"A=1;B=x=y;;C;A=2", "{A=2}{B=x=y}{C=}"},
+                                         ListCase{"P=a\\;b", "{P=a;b}"},
+                                         ListCase{"P=a\\\\;b", "{P=a\\}{b=}"}, ListCase{"", ""},
+                                         ListCase{";;;", ""}, ListCase{" A = 1 ", "{ A = 1 }"},
+                                         ListCase{"=v", "{=v}"}, ListCase{"X=", "{X=}"},
+                                         ListCase{"N=\xe9\xff", "{N=\xe9\xff}"}));
+
+TEST(MergeMacros, OverridingEntriesWin) {
+  const MacroTable base = table({{"A", "1"}, {"B", "2"}});
+  const MacroTable merged = mergeMacros(base, table({{"B", "x"}, {"C", ""}}));
+  EXPECT_EQ(tableText(merged), "{A=1}{B=x}{C=}");
+  EXPECT_EQ(tableText(base), "{A=1}{B=2}");
+}
+
+}  // namespace
