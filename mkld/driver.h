@@ -1,7 +1,14 @@
 // The tool's run from command line to script, with the one error handler that
-// turns every failure into an "error: " line and exit status 1.
+// turns every failure into an "error: " line, the removal of the output file
+// and exit status 1.
 #pragma once
+
+class QString;
 
 // Runs mkld and returns the process exit status. Exits directly (status 1)
 // when the command line is incomplete.
 int runMkld(int argc, char** argv);
+
+// The memory-map XML text for a -memory-map-segments list
+// ("NAME ACCESS START SIZE" entries separated by ';').
+QString buildSegmentMapText(const QString& segments);

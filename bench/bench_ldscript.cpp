@@ -1,0 +1,61 @@
+// Script generation for memory maps with many sections: the layout walk and
+// its indexes must keep the time linear in the number of sections.
+#include <benchmark/benchmark.h>
+
+#include <QString>
+
+#include "ldscript/linkerscriptwriter.h"
+#include "memorymap/memorymap.h"
+#include "mkld/bytes.h"
+#include "mkld/commandline.h"
+
+namespace {
+
+// `count` sections over four segments; every tenth section of FLASH runs in
+// a run section in RAM, and the last section of each chain asks to be
+// placed from the segment end after fixed-size sections.
+std::string memoryMapXml(int count) {
+  std::string xml = "<Root>";
+  const char* segments[] = {"FLASH", "RAM", "SRAM2", "CCM"};
+  for (int s = 0; s < 4; ++s) {
+    xml += std::string("<MemorySegment name=\"") + segments[s] + "\" start=\"0x" + std::to_string(s + 1) +
+           "0000000\" size=\"0x100000\">";
+    for (int i = s; i < count; i += 4) {
+      const std::string name = ".s" + std::to_string(i);
+      xml += "<ProgramSection name=\"" + name + "\" load=\"Yes\" size=\"0x10\" alignment=\"4\"";
+      if (s == 0 && i % 40 == 0)
+        xml += " runin=\".r" + std::to_string(i) + "\"";
+      if (i + 4 >= count)
+        xml += " place_from_segment_end=\"yes\"";
+      xml += "/>";
+      if (s == 1 && (i - 1) % 40 == 0)
+        xml += "<ProgramSection name=\".r" + std::to_string(i - 1) + "\"/>";
+    }
+    xml += "</MemorySegment>";
+  }
+  return xml + "</Root>";
+}
+
+void BM_GenerateLinkerScript(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  MemoryMap memoryMap;
+  if (!memoryMap.loadString(fromBytes(memoryMapXml(count)))) {
+    state.SkipWithError("memory map did not load");
+    return;
+  }
+  verbose = false;
+  LinkerScriptInputs inputs;
+  inputs.memoryMap = &memoryMap;
+  inputs.checkSegmentOverflow = true;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    const QByteArray script = generateLinkerScript(inputs);
+    bytes = static_cast<size_t>(script.size());
+    benchmark::DoNotOptimize(script.constData());
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+  state.counters["script_bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_GenerateLinkerScript)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,30 @@
+// Turns the loaded memory map and section placement into a GNU ld script:
+// the MEMORY block, the segment symbols, the symbol definitions and one
+// output-section statement per program section.
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+class MemoryMap;
+
+struct LinkerScriptInputs {
+  QMap<QString, QString> symbols;  // written in ascending name order
+  bool checkSegmentOverflow = false;
+  bool checkUnplacedSections = true;
+  const MemoryMap* memoryMap = nullptr;  // required
+  const MemoryMap* placement = nullptr;  // none without a placement file
+  QString defaultFillPattern;
+};
+
+// The whole script text. Prints the -verbose progress lines and the
+// end-placement warnings; throws the layout's errors as a QString.
+QByteArray generateLinkerScript(const LinkerScriptInputs& inputs);
+
+// Writes the script to `outputFile`, replacing it only once the whole text is
+// written: a failed run leaves any earlier file as it was. Throws HException
+// when the file cannot be opened or written.
+void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
+                       bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
+                       const MemoryMap* placement, const QString& defaultFillPattern);
