@@ -39,6 +39,15 @@ QString escapeForMake(const QString& name) {
   return escaped;
 }
 
+// An include next to a file named without a folder is read as "./name";
+// "name" says the same more plainly. ".." is kept: through a symbolic link
+// it need not lead back where it came from.
+QString withoutLeadingDotSlash(QString name) {
+  while (name.startsWith(QLatin1String("./")) && name.size() > 2)
+    name.remove(0, 2);
+  return name;
+}
+
 void checkNameFitsMake(const QString& dependencyFile, const QString& name) {
   if (name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r')))
     throw HException(QStringLiteral("cannot write dependency file ") + dependencyFile +
@@ -59,7 +68,7 @@ QByteArray dependencyRule(const QString& dependencyFile, const QString& target,
       continue;
     listed.insert(identity);
     rule += (listed.size() == 1 ? QStringLiteral(" ") : QStringLiteral(" \\\n  ")) +
-            escapeForMake(prerequisite);
+            escapeForMake(withoutLeadingDotSlash(prerequisite));
   }
   rule += QLatin1Char('\n');
   return toBytes(rule);

@@ -68,6 +68,14 @@ TEST(DependencyFile, ListsEachFileOnceInFirstReadOrder) {
             "  inc/ram.xml\n");
 }
 
+TEST(DependencyFile, LeadingDotSlashIsDropped) {
+  EXPECT_EQ(rule(QStringLiteral("out.ld"), {QStringLiteral("./ram.xml"), QStringLiteral("././b.xml"),
+                                            QStringLiteral("../c.xml"), QStringLiteral("d/./e.xml")}),
+            "out.ld: ram.xml \\\n  b.xml \\\n  ../c.xml \\\n  d/./e.xml\n");
+  EXPECT_EQ(rule(QStringLiteral("out.ld"), {QStringLiteral("ram.xml"), QStringLiteral("./ram.xml")}),
+            "out.ld: ram.xml\n");
+}
+
 TEST(DependencyFile, NoPrerequisitesGivesABareTarget) {
   EXPECT_EQ(rule(QStringLiteral("out.ld"), {}), "out.ld:\n");
 }
