@@ -20,10 +20,16 @@ cmake_policy(PUSH)
 cmake_policy(VERSION 3.25)
 
 # Quotes one macro or symbol definition for mkld's list syntax, where ';'
-# separates items and '\' takes the next character literally.
+# separates items and '\' takes the next character literally. A '$' before
+# '(', '{' or '<' would reach the build tool as a variable reference (CMake
+# passes $(NAME) through, and Ninja rejects it) or a generator expression:
+# quoting the bracket keeps the pair apart until mkld reads it.
 function(_mkld_escape_list_item item out)
   string(REPLACE "\\" "\\\\" item "${item}")
   string(REPLACE ";" "\\;" item "${item}")
+  foreach(bracket IN ITEMS "(" "{" "<")
+    string(REPLACE "$${bracket}" "$\\${bracket}" item "${item}")
+  endforeach()
   set(${out} "${item}" PARENT_SCOPE)
 endfunction()
 
