@@ -73,6 +73,9 @@ function(mkld_add_linker_script target)
   endif()
   get_filename_component(script "${MKLD_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
   set(depfile "${script}.d")
+  # Ninja makes the folders of its outputs; Make does not.
+  get_filename_component(script_dir "${script}" DIRECTORY)
+  file(MAKE_DIRECTORY "${script_dir}")
 
   set(arguments -memory-map-file "${memory_map}")
   set(inputs "${memory_map}")
