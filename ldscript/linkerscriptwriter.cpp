@@ -21,6 +21,14 @@ namespace {
 
 using Entries = std::vector<std::unique_ptr<SectionEntry>>;
 
+// Whether the regular file at `path` already holds exactly `bytes`.
+bool fileHolds(const QFileInfo& info, const QByteArray& bytes) {
+  if (!info.isFile() || info.size() != bytes.size())
+    return false;
+  QFile file(info.filePath());
+  return file.open(QIODevice::ReadOnly) && file.readAll() == bytes;
+}
+
 QString hexField(uint32_t value) { return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')); }
 
 // Where the segment list and the MEMORY regions come from.
@@ -279,6 +287,12 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
 
   const QByteArray script = generateLinkerScript(
       {symbols, checkSegmentOverflow, checkUnplacedSections, &memoryMap, placement, defaultFillPattern});
+  // A script that comes out as it already is stays untouched, modification
+  // time included, so that Make and Ninja (restat) relink nothing.
+  if (!inPlace && fileHolds(info, script)) {
+    static_cast<QSaveFile&>(*file).cancelWriting();
+    return;
+  }
   bool written = file->write(script) == script.size();
   if (inPlace)
     written = file->flush() && written;
