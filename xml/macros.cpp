@@ -21,11 +21,11 @@ constexpr int kMaxPasses = 100;
 // and file names are far shorter.
 constexpr qsizetype kMaxExpandedLength = qsizetype(1) << 20;
 // Passes stop once they have read and written this many characters together
-// (two passes over a text of the full length fit): a value that grows a
+// (one pass over a text of the full length fits): a value that grows a
 // little on every pass would otherwise make each expansion rescan a megabyte
 // a hundred times. The text after the last pass within the bound is the
 // result.
-constexpr qint64 kMaxScannedCharacters = qint64(4) << 20;
+constexpr qint64 kMaxScannedCharacters = qint64(2) << 20;
 
 class Expander {
 public:

@@ -40,7 +40,9 @@ public:
     int maxIncludeDepth = 64;
     // Per call: loop iterations plus the elements copied by for, foreach and
     // xmlput and read by include.
-    std::uint64_t maxCreatedElements = 10'000'000;
+    // A million keeps a load within about a second and a few hundred
+    // megabytes; generated register maps stay far below it.
+    std::uint64_t maxCreatedElements = 1'000'000;
     // Per call: characters that $(NAME) expansions read and write, over all
     // their re-scanning passes.
     std::int64_t maxExpandedCharacters = std::int64_t(1) << 30;

@@ -76,24 +76,31 @@ TEST(ExpandMacros, MutuallyReferringValuesStopAfterFixedPasses) {
   EXPECT_EQ(expand(local, "x$(Q:$)"), "x$(Q:$)");
 }
 
-TEST(ExpandMacros, SelfDoublingValueStopsBeforeTheLengthLimit) {
-  // Every pass doubles the text; the result is the last pass that stayed
-  // within 1 MiB characters: 2^17 copies of the six-character reference.
+TEST(ExpandMacros, SelfDoublingValueStopsAtTheScanBound) {
+  // Every pass doubles the text; sixteen passes read and write 1,179,630
+  // characters, the seventeenth would pass 2 MiB: 2^16 copies of the
+  // six-character reference.
   const std::string result = expand(table({{"A", "$(A:$)$(A:$)"}}), "$(A:$)");
-  ASSERT_EQ(result.size(), std::size_t(6) << 17);
+  ASSERT_EQ(result.size(), std::size_t(6) << 16);
   EXPECT_EQ(result.find_first_not_of("$(A:)"), std::string::npos);
   EXPECT_EQ(result.substr(0, 12), "$(A:$)$(A:$)");
 }
 
+TEST(ExpandMacros, PassBeyondTheLengthLimitIsAbandoned) {
+  // One pass would write 1,200,000 characters: the text before it is kept.
+  const MacroTable local = table({{"A", std::string(600000, 'a')}});
+  EXPECT_EQ(expand(local, "$(A)$(A)"), "$(A)$(A)");
+}
+
 TEST(ExpandMacros, SlowlyGrowingValueStopsAtTheScanBound) {
   // Each pass adds 10,000 characters, so a hundred passes would rescan
-  // 50 million; the passes stop once they have read and written 4 MiB.
+  // 50 million; the passes stop once they have read and written 2 MiB.
   const std::string tail(10000, 'x');
   const std::string result = expand(table({{"A", "$(A:$)" + tail}}), "$(A:$)");
   EXPECT_EQ(result.size() % 10000, 6u);
   // Pass k reads 10,000 (k - 1) + 6 characters and writes 10,000 k + 6:
-  // twenty passes use 4,000,240, the twenty-first would pass 4 MiB.
-  EXPECT_EQ(result.size() / 10000, 20u);
+  // fourteen passes use 1,960,168, the fifteenth would pass 2 MiB.
+  EXPECT_EQ(result.size() / 10000, 14u);
   EXPECT_EQ(result.substr(0, 7), "$(A:$)x");
 }
 
