@@ -13,6 +13,7 @@
 #include "ldscript/sectionentry.h"
 #include "ldscript/sectionlayout.h"
 #include "memorymap/memorymap.h"
+#include "mkld/bytes.h"
 #include "mkld/commandline.h"
 #include "mkld/console.h"
 #include "mkld/hexception.h"
@@ -275,13 +276,13 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
   // it only when complete, so an error or a kill never leaves half a script.
   // A device or a pipe (/dev/null, /dev/stdout, a FIFO) must not be replaced
   // by a file: it is written in place.
-  const QFileInfo info(outputFile);
+  const QFileInfo info(nativePath(outputFile));
   const bool inPlace = info.exists() && !info.isFile() && !info.isDir();
   std::unique_ptr<QFileDevice> file;
   if (inPlace)
-    file = std::make_unique<QFile>(outputFile);
+    file = std::make_unique<QFile>(nativePath(outputFile));
   else
-    file = std::make_unique<QSaveFile>(outputFile);
+    file = std::make_unique<QSaveFile>(nativePath(outputFile));
   if (outputFile.isEmpty() || !file->open(QIODevice::WriteOnly))
     throw HException(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
 
