@@ -45,7 +45,7 @@ public:
     std::uint64_t maxCreatedElements = 1'000'000;
     // Per call: characters that $(NAME) expansions read and write, over all
     // their re-scanning passes.
-    std::int64_t maxExpandedCharacters = std::int64_t(1) << 30;
+    std::int64_t maxExpandedCharacters = std::int64_t(1) << 28;
   };
   Limits limits;
 
