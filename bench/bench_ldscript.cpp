@@ -49,9 +49,9 @@ void BM_GenerateLinkerScript(benchmark::State& state) {
   inputs.checkSegmentOverflow = true;
   size_t bytes = 0;
   for (auto _ : state) {
-    const QByteArray script = generateLinkerScript(inputs);
+    const std::string script = generateLinkerScript(inputs);
     bytes = static_cast<size_t>(script.size());
-    benchmark::DoNotOptimize(script.constData());
+    benchmark::DoNotOptimize(script.data());
   }
   state.SetItemsProcessed(state.iterations() * count);
   state.counters["script_bytes"] = static_cast<double>(bytes);

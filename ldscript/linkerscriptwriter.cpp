@@ -1,18 +1,21 @@
 #include "ldscript/linkerscriptwriter.h"
 
-#include <QHash>
-#include <QList>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QList>
 #include <QSaveFile>
 #include <memory>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ldscript/scriptstream.h"
 #include "ldscript/sectionentry.h"
 #include "ldscript/sectionlayout.h"
 #include "memorymap/memorymap.h"
+#include "mkld/bytes.h"
 #include "mkld/commandline.h"
 #include "mkld/console.h"
 #include "mkld/hexception.h"
@@ -20,8 +23,7 @@
 namespace {
 
 using Entries = std::vector<std::unique_ptr<SectionEntry>>;
-
-QString hexField(uint32_t value) { return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')); }
+using Hex8 = ScriptStream::Hex8;
 
 // Where the segment list and the MEMORY regions come from.
 struct SegmentSources {
@@ -51,24 +53,23 @@ void writeMemoryBlock(ScriptStream& out, const SegmentSources& sources, bool che
     out << "  UNPLACED_SECTIONS (wx) : ORIGIN = 0x100000000, LENGTH = 0\n";
   for (const MemoryMapElement* segment : sources.regions) {
     out << "  " << scriptName(*segment) << " (" << (segment->isReadOnly() ? "rx" : "wx")
-        << ") : ORIGIN = 0x" << hexField(segment->start()) << ", LENGTH = 0x" << hexField(segment->size())
-        << "\n";
+        << ") : ORIGIN = 0x" << Hex8{segment->start()} << ", LENGTH = 0x" << Hex8{segment->size()} << "\n";
   }
   out << "}\n\n";
 }
 
 void writeSegmentSymbols(ScriptStream& out, const QList<MemoryMapElement*>& segments) {
   for (const MemoryMapElement* segment : segments) {
-    const QString seg = scriptName(*segment);
-    const QString start = hexField(segment->start());
-    const QString size = hexField(segment->size());
+    const std::string seg = scriptName(*segment);
+    const Hex8 start{segment->start()};
+    const Hex8 size{segment->size()};
     out << "  __" << seg << "_segment_start__ = 0x" << start << ";\n";
-    if (segment->hasAddressSymbol())
-      out << segment->addressSymbol() << " = 0x" << start << ";\n";
-    out << "  __" << seg << "_segment_end__ = 0x" << hexField(segment->start() + segment->size()) << ";\n";
+    if (const std::string* addressSymbol = segment->attribute("address_symbol"))
+      out << *addressSymbol << " = 0x" << start << ";\n";
+    out << "  __" << seg << "_segment_end__ = 0x" << Hex8{start.value + size.value} << ";\n";
     out << "  __" << seg << "_segment_size__ = 0x" << size << ";\n";
-    if (segment->hasSizeSymbol())
-      out << segment->sizeSymbol() << " = 0x" << size << ";\n";
+    if (const std::string* sizeSymbol = segment->attribute("size_symbol"))
+      out << *sizeSymbol << " = 0x" << size << ";\n";
   }
 }
 
@@ -104,23 +105,26 @@ Entries buildSectionList(const SegmentSources& sources, const MemoryMap& memoryM
   Entries entries;
   // The newest entry of each segment name, so a placement segment continues
   // the chain that the list search from its end would find.
-  QHash<QString, SectionEntry*> newestBySegmentName;
-  auto append = [&](SectionEntry* prev, const MemoryMapElement& section, const MemoryMapElement& segment,
-                    const char* source) {
-    entries.push_back(std::make_unique<SectionEntry>(prev, section, segment));
-    SectionEntry* entry = entries.back().get();
-    newestBySegmentName.insert(scriptName(segment), entry);
-    if (verbose)
-      printOutput(QLatin1String("Adding section from ") + QLatin1String(source) + QLatin1Char(' ') +
-                  entry->name + QLatin1Char('\n'));
-    return entry;
+  std::unordered_map<std::string, SectionEntry*> newestBySegmentName;
+  // Appends the sections of one segment, chained after `prev`; the newest.
+  auto appendChain = [&](SectionEntry* prev, const QList<MemoryMapElement*>& sections,
+                         const MemoryMapElement& segment, const char* source) {
+    for (const MemoryMapElement* section : sections) {
+      entries.push_back(std::make_unique<SectionEntry>(prev, *section, segment));
+      prev = entries.back().get();
+      if (verbose) {
+        printOutput(QLatin1String("Adding section from ") + QLatin1String(source) + QLatin1Char(' ') +
+                    fromBytes(prev->name) + QLatin1Char('\n'));
+      }
+    }
+    return prev;
   };
 
   if (sources.fromMemoryMap) {
     for (const MemoryMapElement* segment : sources.segments) {
-      SectionEntry* prev = nullptr;
-      for (const MemoryMapElement* section : memoryMap.programSections(segment, true))
-        prev = append(prev, *section, *segment, "memory map file");
+      if (SectionEntry* newest = appendChain(nullptr, memoryMap.programSections(segment, true), *segment,
+                                             "memory map file"))
+        newestBySegmentName[scriptName(*segment)] = newest;
     }
   }
 
@@ -135,9 +139,9 @@ Entries buildSectionList(const SegmentSources& sources, const MemoryMap& memoryM
       }
       if (!segment)
         continue;
-      SectionEntry* prev = newestBySegmentName.value(scriptName(*segment));
-      for (const MemoryMapElement* section : placement->programSections(placementSegment, true))
-        prev = append(prev, *section, *segment, "placement file");
+      SectionEntry*& newest = newestBySegmentName[scriptName(*segment)];
+      newest = appendChain(newest, placement->programSections(placementSegment, true), *segment,
+                           "placement file");
     }
   }
   return entries;
@@ -158,31 +162,40 @@ bool wantsSegmentEnd(const SectionEntry& entry) {
   return isAsciiYes(entry.section->attribute("place_from_segment_end"));
 }
 
+// The symbol definitions as bytes, for looking up size texts.
+using SymbolValues = std::unordered_map<std::string, std::string>;
+
+SymbolValues symbolValues(const QMap<QString, QString>& symbols) {
+  SymbolValues values;
+  for (auto it = symbols.cbegin(); it != symbols.cend(); ++it)
+    values.emplace(toStdBytes(it.key()), toStdBytes(it.value()));
+  return values;
+}
+
 // A size that is a plain number (or names a symbol definition whose value is
 // one) can be summed up to place a section from the segment end. Anything
 // else (blanks, a sign, a suffix, an expression, a digit outside the base, a
 // value above 32 bits) is not a fixed size, so nothing is placed on a guess.
-std::optional<uint32_t> fixedSize(const MemoryMapElement& section, const QMap<QString, QString>& symbols) {
-  if (!section.hasSize())
+std::optional<uint32_t> fixedSize(const MemoryMapElement& section, const SymbolValues& symbols) {
+  const std::string* sizeText = section.attribute("size");
+  if (!sizeText || sizeText->empty())
     return std::nullopt;
-  QString text = section.sizeText();
-  const auto symbol = symbols.constFind(text);
-  if (symbol != symbols.cend())
-    text = symbol.value();
+  const auto symbol = symbols.find(*sizeText);
+  const std::string& text = symbol != symbols.end() ? symbol->second : *sizeText;
 
   int base = 10;
-  qsizetype i = 0;
-  if (text.startsWith(QLatin1String("0x")) || text.startsWith(QLatin1String("0X"))) {
+  size_t i = 0;
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     base = 16;
     i = 2;
-  } else if (text.startsWith(QLatin1Char('0'))) {
+  } else if (!text.empty() && text[0] == '0') {
     base = 8;
   }
   if (i >= text.size())
     return std::nullopt;
   uint64_t value = 0;
   for (; i < text.size(); ++i) {
-    const ushort c = text[i].unicode();
+    const char c = text[i];
     int digit = 16;
     if (c >= '0' && c <= '9')
       digit = c - '0';
@@ -202,6 +215,7 @@ std::optional<uint32_t> fixedSize(const MemoryMapElement& section, const QMap<QS
 // Marks, per segment chain, the earliest section that asks to be placed from
 // the segment end and is followed only by sections of fixed size.
 void markEndPlacement(const Entries& entries, const QMap<QString, QString>& symbols) {
+  const SymbolValues values = symbolValues(symbols);
   for (const std::unique_ptr<SectionEntry>& last : entries) {
     if (!last->lastInSegment)
       continue;
@@ -209,14 +223,14 @@ void markEndPlacement(const Entries& entries, const QMap<QString, QString>& symb
     SectionEntry* chosen = nullptr;
     uint32_t chosenOffset = 0;
     for (SectionEntry* entry = last.get(); entry; entry = entry->prev) {
-      const std::optional<uint32_t> size = fixedSize(*entry->section, symbols);
+      const std::optional<uint32_t> size = fixedSize(*entry->section, values);
       if (!size) {
         if (chosen)
           break;
         for (const SectionEntry* earlier = entry->prev; earlier; earlier = earlier->prev) {
           if (wantsSegmentEnd(*earlier)) {
-            printError(QLatin1String("warning: cannot place section ") + earlier->name +
-                       QLatin1String(" at end of segment because section ") + entry->name +
+            printError(QLatin1String("warning: cannot place section ") + fromBytes(earlier->name) +
+                       QLatin1String(" at end of segment because section ") + fromBytes(entry->name) +
                        QLatin1String(" does not have a fixed size\n"));
             break;
           }
@@ -236,13 +250,10 @@ void markEndPlacement(const Entries& entries, const QMap<QString, QString>& symb
   }
 }
 
-}  // namespace
-
-QByteArray generateLinkerScript(const LinkerScriptInputs& inputs) {
+void generate(ScriptStream& out, const LinkerScriptInputs& inputs) {
   const MemoryMap& memoryMap = *inputs.memoryMap;
   const SegmentSources sources = segmentSources(memoryMap, inputs.placement);
 
-  ScriptStream out;
   writeMemoryBlock(out, sources, inputs.checkUnplacedSections);
   out << "SECTIONS\n{\n";
   writeSegmentSymbols(out, sources.segments);
@@ -257,7 +268,14 @@ QByteArray generateLinkerScript(const LinkerScriptInputs& inputs) {
   for (const std::unique_ptr<SectionEntry>& entry : entries)
     layout.layoutSection(*entry);
   out << "}\n\n";
-  return out.bytes();
+}
+
+}  // namespace
+
+std::string generateLinkerScript(const LinkerScriptInputs& inputs) {
+  ScriptStream out;
+  generate(out, inputs);
+  return out.takeText();
 }
 
 void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
@@ -274,12 +292,13 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
     file = std::make_unique<QFile>(outputFile);
   else
     file = std::make_unique<QSaveFile>(outputFile);
-  if (outputFile.isEmpty() || !file->open(QIODevice::WriteOnly))
+  // The stream hands the file large pieces; a second buffer would only copy them.
+  if (outputFile.isEmpty() || !file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
     throw HException(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
 
-  const QByteArray script = generateLinkerScript(
-      {symbols, checkSegmentOverflow, checkUnplacedSections, &memoryMap, placement, defaultFillPattern});
-  bool written = file->write(script) == script.size();
+  ScriptStream out(file.get());
+  generate(out, {symbols, checkSegmentOverflow, checkUnplacedSections, &memoryMap, placement, defaultFillPattern});
+  bool written = out.flush();
   if (inPlace)
     written = file->flush() && written;
   else

@@ -33,7 +33,7 @@ struct Script {
     testing::internal::CaptureStderr();
     std::string script;
     try {
-      script = generateLinkerScript(inputs).toStdString();
+      script = generateLinkerScript(inputs);
     } catch (const QString& message) {
       script = "ERROR " + toStdBytes(message);
     }
@@ -294,7 +294,7 @@ TEST(LinkerScriptWriter, EmptyDocument) {
   LinkerScriptInputs inputs;
   inputs.memoryMap = &empty;
   inputs.checkUnplacedSections = false;
-  EXPECT_EQ(generateLinkerScript(inputs).toStdString(), "MEMORY\n{\n}\n\nSECTIONS\n{\n\n\n}\n\n");
+  EXPECT_EQ(generateLinkerScript(inputs), "MEMORY\n{\n}\n\nSECTIONS\n{\n\n\n}\n\n");
 }
 
 std::string readFile(const QString& path) {
