@@ -275,7 +275,7 @@ void generate(ScriptStream& out, const LinkerScriptInputs& inputs) {
 std::string generateLinkerScript(const LinkerScriptInputs& inputs) {
   ScriptStream out;
   generate(out, inputs);
-  return out.takeText();
+  return out.text();
 }
 
 void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,

@@ -1,14 +1,19 @@
 #include "ldscript/scriptstream.h"
 
 #include <QIODevice>
+#include <algorithm>
 
 ScriptStream& ScriptStream::operator<<(const QString& text) {
-  const size_t at = buffer_.size();
-  buffer_.resize(at + static_cast<size_t>(text.size()));
-  char* out = buffer_.data() + at;
+  const size_t size = static_cast<size_t>(text.size());
+  if (size == 0)
+    return *this;
+  if (capacity_ - size_ < size)
+    reserve(size_ + size);
+  char* out = data_.get() + size_;
   for (const QChar c : text)
     *out++ = c.unicode() <= 0xff ? static_cast<char>(c.unicode()) : '?';
-  if (sink_ && buffer_.size() >= kChunk)
+  size_ += size;
+  if (sink_ && size_ >= kChunk)
     flush();
   return *this;
 }
@@ -36,10 +41,21 @@ ScriptStream& ScriptStream::operator<<(Decimal number) {
 bool ScriptStream::flush() {
   if (!sink_)
     return true;
-  if (!failed_ && !buffer_.empty()) {
-    const qint64 size = static_cast<qint64>(buffer_.size());
-    failed_ = sink_->write(buffer_.data(), size) != size;
+  if (!failed_ && size_ > 0) {
+    const qint64 size = static_cast<qint64>(size_);
+    failed_ = sink_->write(data_.get(), size) != size;
   }
-  buffer_.clear();
+  size_ = 0;
   return !failed_;
+}
+
+void ScriptStream::reserve(size_t size) {
+  if (size <= capacity_)
+    return;
+  const size_t capacity = std::max(size, capacity_ + capacity_ / 2);
+  std::unique_ptr<char[]> data(new char[capacity]);
+  if (size_ > 0)
+    std::memcpy(data.get(), data_.get(), size_);
+  data_ = std::move(data);
+  capacity_ = capacity;
 }

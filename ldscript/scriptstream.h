@@ -10,6 +10,8 @@
 
 #include <QString>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,7 +23,7 @@ public:
 
   ScriptStream() = default;
   // Writes to `sink` (borrowed) as the text grows; see flush().
-  explicit ScriptStream(QIODevice* sink) : sink_(sink) { buffer_.reserve(kChunk + kChunk / 4); }
+  explicit ScriptStream(QIODevice* sink) : sink_(sink) { reserve(kChunk + kChunk / 4); }
   ScriptStream(const ScriptStream&) = delete;
   ScriptStream& operator=(const ScriptStream&) = delete;
 
@@ -30,10 +32,7 @@ public:
   ScriptStream& operator<<(const char (&ascii)[N]) {
     return append(ascii, N - 1);
   }
-  ScriptStream& operator<<(char c) {
-    buffer_ += c;
-    return *this;
-  }
+  ScriptStream& operator<<(char c) { return append(&c, 1); }
   ScriptStream& operator<<(std::string_view bytes) { return append(bytes.data(), bytes.size()); }
   ScriptStream& operator<<(const std::string& bytes) { return append(bytes.data(), bytes.size()); }
   ScriptStream& operator<<(const QString& text);
@@ -53,18 +52,28 @@ public:
   bool flush();
 
   // Without a sink: the whole text. With one: what is not yet flushed.
-  const std::string& text() const { return buffer_; }
-  std::string takeText() { return std::move(buffer_); }
+  std::string text() const { return std::string(data_.get(), size_); }
 
 private:
+  // Inline, so that appending a literal is a copy of known length: the
+  // layout appends about sixty pieces per section.
   ScriptStream& append(const char* bytes, size_t size) {
-    buffer_.append(bytes, size);
-    if (sink_ && buffer_.size() >= kChunk)
+    if (size == 0)  // an empty view may have no data at all
+      return *this;
+    if (capacity_ - size_ < size)
+      reserve(size_ + size);
+    std::memcpy(data_.get() + size_, bytes, size);
+    size_ += size;
+    if (sink_ && size_ >= kChunk)
       flush();
     return *this;
   }
+  // Room for at least `size` bytes, growing geometrically.
+  void reserve(size_t size);
 
-  std::string buffer_;
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
   QIODevice* sink_ = nullptr;
   bool failed_ = false;
 };

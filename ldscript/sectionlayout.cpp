@@ -87,38 +87,39 @@ struct SectionAttributes {
 };
 
 std::string concat(std::initializer_list<std::string_view> pieces) {
-  size_t size = 0;
-  for (std::string_view piece : pieces)
-    size += piece.size();
   std::string text;
-  text.reserve(size);
   for (std::string_view piece : pieces)
     text += piece;
   return text;
 }
 
-std::string decimal(uint32_t value) { return std::to_string(value); }
-
-std::string loadAddress(const SectionEntry& entry, const SectionAttributes& attributes,
-                        const SectionEntry* predecessor, std::string_view seg) {
-  if (attributes.hasStart())
-    return *attributes.start;
-  if (entry.placeFromEnd) {
-    return concat({"__"sv, seg, "_segment_start__ + (__"sv, seg, "_segment_size__ - "sv,
-                   decimal(entry.endOffset), ")"sv});
+// Sets `load` to the section's load address expression.
+void loadAddress(std::string& load, const SectionEntry& entry, const SectionAttributes& attributes,
+                 const SectionEntry* predecessor, std::string_view seg) {
+  load.clear();
+  if (attributes.hasStart()) {
+    load = *attributes.start;
+    return;
   }
-  std::string load;
+  if (entry.placeFromEnd) {
+    load.append("__"sv).append(seg).append("_segment_start__ + (__"sv).append(seg);
+    load.append("_segment_size__ - "sv).append(std::to_string(entry.endOffset)).append(")"sv);
+    return;
+  }
+  const bool aligned = attributes.hasAlignment() && attributes.alignmentValue > 1;
+  if (aligned)
+    load.append("ALIGN("sv);
   if (!predecessor) {
-    load = concat({"__"sv, seg, "_segment_start__"sv});
+    load.append("__"sv).append(seg).append("_segment_start__"sv);
   } else if (!isRelocated(*predecessor)) {
-    load = concat({"__"sv, stemOf(predecessor->name), "_end__"sv});
+    load.append("__"sv).append(stemOf(predecessor->name)).append("_end__"sv);
   } else {
     // After the stored copy of a section that runs elsewhere.
-    load = concat({"__"sv, stemOf(predecessor->name), "_load_start__ + SIZEOF("sv, predecessor->name, ")"sv});
+    load.append("__"sv).append(stemOf(predecessor->name)).append("_load_start__ + SIZEOF("sv);
+    load.append(predecessor->name).append(")"sv);
   }
-  if (attributes.hasAlignment() && attributes.alignmentValue > 1)
-    load = concat({"ALIGN("sv, load, " , "sv, decimal(attributes.alignmentValue), ")"sv});
-  return load;
+  if (aligned)
+    load.append(" , "sv).append(std::to_string(attributes.alignmentValue)).append(")"sv);
 }
 
 // The braces' input-section list of a section without inputsections.
@@ -253,7 +254,7 @@ SectionEntry* SectionLayout::advance(Frame& frame) {
         frame.stem = stemOf(entry.name);
         frame.seg = segmentName(*entry.segment);
         frame.predecessor = predecessorOf(entry);
-        frame.load = loadAddress(entry, attributes, frame.predecessor, frame.seg);
+        loadAddress(frame.load, entry, attributes, frame.predecessor, frame.seg);
         frame.noload = isYes(attributes.load) ? ""sv : " (NOLOAD)"sv;
 
         static const std::vector<SectionEntry*> kNoClients;
