@@ -336,6 +336,33 @@ TEST(WriteLinkerScript, DevicesWrittenInPlace) {
   EXPECT_FALSE(QFileInfo(QStringLiteral("/dev/full")).isFile());
 }
 
+// Replacing a script keeps what the user set up around it: its permissions,
+// and a link to it stays a link.
+TEST(WriteLinkerScript, ReplacingKeepsPermissionsAndLinks) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  Script s(kFlashAndRam);
+  const QString out = dir.filePath(QStringLiteral("out.ld"));
+  {
+    QFile earlier(out);
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+  }
+  const QFile::Permissions readOnlyForOthers =
+      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup;
+  ASSERT_TRUE(QFile::setPermissions(out, readOnlyForOthers));
+  EXPECT_EQ(writeError(out, s.memoryMap), "");
+  EXPECT_EQ(QFile::permissions(out), readOnlyForOthers);
+
+  const QString link = dir.filePath(QStringLiteral("link.ld"));
+  ASSERT_TRUE(QFile::link(out, link));
+  ASSERT_TRUE(QFile::resize(out, 0));
+  EXPECT_EQ(writeError(link, s.memoryMap), "");
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_EQ(readFile(out), s.text());
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System),
+            (QStringList{QStringLiteral("link.ld"), QStringLiteral("out.ld")}));
+}
+
 TEST(WriteLinkerScript, FailedLayoutKeepsTheEarlierFile) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
