@@ -257,12 +257,19 @@ void markEndPlacement(const Entries& entries, const QMap<QString, QString>& symb
 // A file written beside its final path (as "<path>.mkld-<pid>-<n>") and
 // renamed over it only when complete, so the final path never holds half a
 // script and an earlier script stays until the new one is whole. An error
-// removes the temporary file; only a run killed outright leaves it behind. Unlike QSaveFile it does
-// not sync the data to the disk before the rename: a build output needs no
-// protection against a power cut, and the sync made every run wait for the
-// disk (a third of the time of a small run).
-class ReplacingFile {
+// removes the temporary file; only a run killed outright leaves it behind.
+//
+// The text is compared with the file already at the path as it goes: a
+// script that comes out as it already is leaves that file untouched,
+// modification time included, so that Make and Ninja (restat) relink
+// nothing, and the script never has to be held whole for the comparison.
+//
+// Unlike QSaveFile it does not sync the data to the disk before the rename:
+// a build output needs no protection against a power cut, and the sync made
+// every run wait for the disk (a third of the time of a small run).
+class ReplacingFile : public QIODevice {
 public:
+  // Open for writing when the temporary file could be made.
   explicit ReplacingFile(const QString& path) {
     // A link is followed: the file it names is replaced, the link stays.
     const QFileInfo info(path);
@@ -279,21 +286,30 @@ public:
       return;
     if (exists)
       ::fchmod(fd_, existing.st_mode & 07777);  // a replaced script keeps its permissions
-    if (!file_.open(fd_, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
+    if (!temp_.open(fd_, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle)) {
       discard();
+      return;
+    }
+    if (exists && S_ISREG(existing.st_mode)) {
+      earlier_.setFileName(fromBytes(finalPath_));
+      same_ = earlier_.open(QIODevice::ReadOnly);
+    }
+    open(QIODevice::WriteOnly | QIODevice::Unbuffered);
   }
-  ~ReplacingFile() { discard(); }
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  ~ReplacingFile() override { discard(); }
 
-  // Null when the temporary file could not be made.
-  QFile* file() { return fd_ >= 0 ? &file_ : nullptr; }
-
-  // Closes the file and renames it over the final path; the error, if any.
+  // Puts the new script in place (or keeps the earlier one when it holds
+  // exactly the same bytes); the error, if any.
   QString commit() {
-    file_.close();
+    const bool unchanged = same_ && earlier_.atEnd();
+    earlier_.close();
+    temp_.close();
     const int closed = ::close(fd_);
     fd_ = -1;
+    if (unchanged) {
+      ::unlink(tempPath_.constData());
+      return QString();
+    }
     if (closed != 0 || ::rename(tempPath_.constData(), finalPath_.constData()) != 0) {
       const QString error = fromBytes(std::strerror(errno));
       ::unlink(tempPath_.constData());
@@ -302,11 +318,26 @@ public:
     return QString();
   }
 
+protected:
+  qint64 readData(char*, qint64) override { return -1; }
+
+  qint64 writeData(const char* data, qint64 size) override {
+    if (same_) {
+      compared_.resize(static_cast<size_t>(size));
+      same_ = earlier_.read(compared_.data(), size) == size &&
+              std::memcmp(compared_.data(), data, static_cast<size_t>(size)) == 0;
+    }
+    const qint64 written = temp_.write(data, size);
+    if (written != size)
+      setErrorString(temp_.errorString());
+    return written;
+  }
+
 private:
   void discard() {
     if (fd_ < 0)
       return;
-    file_.close();
+    temp_.close();
     ::close(fd_);
     fd_ = -1;
     ::unlink(tempPath_.constData());
@@ -315,7 +346,10 @@ private:
   QByteArray finalPath_;
   QByteArray tempPath_;
   int fd_ = -1;
-  QFile file_;
+  QFile temp_;
+  QFile earlier_;             // the file at the path, while it may hold the same script
+  bool same_ = false;         // everything written so far matches it
+  std::vector<char> compared_;
 };
 
 void generate(ScriptStream& out, const LinkerScriptInputs& inputs) {
@@ -355,7 +389,7 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
   const bool inPlace = info.exists() && !info.isFile() && !info.isDir();
   std::unique_ptr<QFile> device;
   std::unique_ptr<ReplacingFile> replacing;
-  QFile* file = nullptr;
+  QIODevice* file = nullptr;
   if (inPlace) {
     device = std::make_unique<QFile>(outputFile);
     // The stream hands the file large pieces; a second buffer would only copy them.
@@ -363,7 +397,8 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
       file = device.get();
   } else if (!outputFile.isEmpty() && !info.isDir()) {
     replacing = std::make_unique<ReplacingFile>(outputFile);
-    file = replacing->file();
+    if (replacing->isOpen())
+      file = replacing.get();
   }
   if (!file)
     throw HException(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
@@ -371,7 +406,7 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
   ScriptStream out(file);
   generate(out, {symbols, checkSegmentOverflow, checkUnplacedSections, &memoryMap, placement, defaultFillPattern});
   QString error;
-  if (!out.flush() || !file->flush())
+  if (!out.flush() || (device && !device->flush()))
     error = file->errorString();
   else if (replacing)
     error = replacing->commit();

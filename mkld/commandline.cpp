@@ -78,6 +78,8 @@ void parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
                    options.symbols);
     } else if (is("-verbose")) {
       verbose = true;
+    } else if (is("-dependency-file")) {
+      options.dependencyFile = takeOptionArgument(argc, argv, "file required for -dependency-file");
     } else if (arg.startsWith(QLatin1Char('-'))) {
       throw HException("unknown option option " + std::string(argv[0]));
     } else {

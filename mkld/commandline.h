@@ -18,6 +18,9 @@ struct CommandLineOptions {
   QString defaultFillPattern;
   QStringList positionalArguments;
   QString outputFile;
+  // Extension (not in the usage text): where to write a Make-syntax
+  // dependency file of the script on the files the run read; empty for none.
+  QString dependencyFile;
 };
 
 // Process-wide because the script writer and the section layout read them

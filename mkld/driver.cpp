@@ -12,6 +12,7 @@
 #include "mkld/bytes.h"
 #include "mkld/commandline.h"
 #include "mkld/console.h"
+#include "mkld/dependencyfile.h"
 #include "mkld/hexception.h"
 #include "xml/macroregistry.h"
 
@@ -44,9 +45,26 @@ void removeOutputFile(const QString& path) {
     ::unlink(toBytes(path).constData());
 }
 
+// The dependency file would replace the script it describes.
+void checkDependencyFileIsNotTheScript(const CommandLineOptions& options) {
+  if (options.dependencyFile.isEmpty())
+    return;
+  if (QFileInfo(options.dependencyFile).absoluteFilePath() == QFileInfo(options.outputFile).absoluteFilePath())
+    throw HException(QLatin1String("cannot write dependency file ") + options.dependencyFile +
+                     QLatin1String(": it is the ld script"));
+}
+
+// Writes the script and then, only once the script is in place, the
+// dependency file on every file both documents read.
 void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, const MemoryMap* placement) {
   writeLinkerScript(options.outputFile, options.symbols, options.checkSegmentOverflow,
                     options.checkUnplacedSections, memoryMap, placement, options.defaultFillPattern);
+  if (options.dependencyFile.isEmpty())
+    return;
+  QStringList filesRead = memoryMap.filesRead;
+  if (placement)
+    filesRead += placement->filesRead;
+  writeDependencyFile(options.dependencyFile, options.outputFile, filesRead);
 }
 
 }  // namespace
@@ -85,6 +103,7 @@ int runMkld(int argc, char** argv) {
   CommandLineOptions options;
   try {
     parseCommandLine(argc, argv, options);
+    checkDependencyFileIsNotTheScript(options);
     if (verbose)
       printOutput(QLatin1String("Using memory map file ") + options.memoryMapFile + QLatin1Char('\n'));
     if (!options.memoryMapFile.isEmpty()) {

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 #include <sys/stat.h>
@@ -601,5 +602,8 @@ bool QXMLDocument::load(const QString& path) {
     setReadError(*this, std::string_view(encoded.constData(), static_cast<size_t>(encoded.size())));
     return false;
   }
-  return XMLDocument::load(encoded.constData());
+  const bool parsed = XMLDocument::load(encoded.constData());
+  if (parsed || QFileInfo(path).isFile())
+    filesRead.append(path);
+  return parsed;
 }

@@ -12,9 +12,10 @@
 #include <optional>
 #include <string>
 
+#include <QStringList>
+
 #include "xml/xmlnode.h"
 
-class QString;
 
 class XMLDocument {
 public:
@@ -65,4 +66,9 @@ public:
   // The path is opened in the local 8-bit encoding (QFile::encodeName); the
   // message carries those bytes. A path holding a NUL cannot be opened.
   bool load(const QString& path);
+
+  // Every path that load() read, in order, repeats included: what a build
+  // tool must watch to know when the output is out of date. A file that was
+  // read but did not parse is listed too, since fixing it changes the result.
+  QStringList filesRead;
 };

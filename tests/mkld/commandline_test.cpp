@@ -107,6 +107,8 @@ TEST(ParseCommandLine, Errors) {
       {{"x.ld", "-section-placement-macros"}, "macro definition required for -section-placement-macros"},
       {{"x.ld", "-section-placment-macros"}, "macro definition required for -section-placement-macros"},
       {{"x.ld", "-symbols"}, "symbol definition required for -symbol"},
+      {{"x.ld", "-dependency-file"}, "file required for -dependency-file"},
+      {{"-dependency-file"}, "file required for -dependency-file"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(parse(c.args).error, c.message) << c.args.front();
@@ -149,6 +151,18 @@ TEST(ParseCommandLine, IncompleteCommandLineShowsUsageAndExits) {
   for (const auto& args : cases) {
     EXPECT_EXIT(parse(args), ::testing::ExitedWithCode(1), "Usage:");
   }
+}
+
+TEST(ParseCommandLine, DependencyFileExtension) {
+  Parsed p = parse({"-dependency-file", "-out.d", "-memory-map-file", "m.xml", "out.ld",
+                    "-dependency-file", "out.ld.d"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(toStdBytes(p.options.dependencyFile), "out.ld.d");
+  EXPECT_EQ(toStdBytes(p.options.outputFile), "out.ld");
+  EXPECT_EQ(toStdBytes(parse({"-memory-map-file", "m.xml", "out.ld"}).options.dependencyFile), "");
+  // It is no memory-map source, and the usage text stays as it was.
+  EXPECT_EXIT(parse({"-dependency-file", "out.d", "out.ld"}), ::testing::ExitedWithCode(1),
+              "-verbose                            Enable verbose output\n$");
 }
 
 TEST(ParseCommandLine, EmptyArgumentIsPositional) {

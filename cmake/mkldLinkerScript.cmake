@@ -1,0 +1,119 @@
+# mkld_add_linker_script(<target>
+#     MEMORY_MAP <file>
+#     [SECTION_PLACEMENT <file>]
+#     [MEMORY_MAP_MACROS <NAME=VALUE>...]
+#     [SECTION_PLACEMENT_MACROS <NAME=VALUE>...]
+#     [SYMBOLS <NAME=VALUE>...]
+#     [CHECK_SEGMENT_OVERFLOW]
+#     [OUTPUT <file>])
+#
+# Generates a linker script with mkld and links <target> with it. The script
+# is made again whenever a file it was made from changes, includes and
+# imports too: mkld writes a dependency file that Ninja and Make read.
+# Relative input paths count from the current source folder, a relative
+# OUTPUT from the current binary folder (default: <target>.ld there).
+#
+# Policies are pinned here because a function runs with the policies in force
+# where it was defined; CMP0116 (NEW) lets CMake hand the dependency file to
+# Ninja with paths it understands.
+cmake_policy(PUSH)
+cmake_policy(VERSION 3.25)
+
+# Quotes one macro or symbol definition for mkld's list syntax, where ';'
+# separates items and '\' takes the next character literally. A '$' before
+# '(', '{' or '<' would reach the build tool as a variable reference (CMake
+# passes $(NAME) through, and Ninja rejects it) or a generator expression:
+# quoting the bracket keeps the pair apart until mkld reads it.
+function(_mkld_escape_list_item item out)
+  string(REPLACE "\\" "\\\\" item "${item}")
+  string(REPLACE ";" "\\;" item "${item}")
+  foreach(bracket IN ITEMS "(" "{" "<")
+    string(REPLACE "$${bracket}" "$\\${bracket}" item "${item}")
+  endforeach()
+  set(${out} "${item}" PARENT_SCOPE)
+endfunction()
+
+# Joins the items of the CMake list variable `list` into one mkld list
+# argument. Every ';' (separators and escaped ones alike) becomes
+# $<SEMICOLON>, so that add_custom_command passes the list as one argument.
+# The list is read by name: expanding it would split items holding a ';'.
+function(_mkld_join_list out list)
+  set(joined "")
+  set(separator "")
+  foreach(item IN LISTS ${list})
+    _mkld_escape_list_item("${item}" item)
+    string(APPEND joined "${separator}${item}")
+    set(separator ";")
+  endforeach()
+  string(REPLACE ";" "$<SEMICOLON>" joined "${joined}")
+  set(${out} "${joined}" PARENT_SCOPE)
+endfunction()
+
+function(mkld_add_linker_script target)
+  cmake_parse_arguments(PARSE_ARGV 1 MKLD
+    "CHECK_SEGMENT_OVERFLOW"
+    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT"
+    "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;SYMBOLS")
+  if(MKLD_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "mkld_add_linker_script: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT TARGET "${target}")
+    message(FATAL_ERROR "mkld_add_linker_script: ${target} is not a target")
+  endif()
+  if(NOT MKLD_MEMORY_MAP)
+    message(FATAL_ERROR "mkld_add_linker_script: MEMORY_MAP <file> is required")
+  endif()
+  if(NOT TARGET mkld::mkld)
+    message(FATAL_ERROR "mkld_add_linker_script: mkld::mkld is not defined; use find_package(mkld)")
+  endif()
+
+  get_filename_component(memory_map "${MKLD_MEMORY_MAP}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  if(NOT MKLD_OUTPUT)
+    set(MKLD_OUTPUT "${target}.ld")
+  endif()
+  get_filename_component(script "${MKLD_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+  set(depfile "${script}.d")
+  # Ninja makes the folders of its outputs; Make does not.
+  get_filename_component(script_dir "${script}" DIRECTORY)
+  file(MAKE_DIRECTORY "${script_dir}")
+
+  set(arguments -memory-map-file "${memory_map}")
+  set(inputs "${memory_map}")
+  if(MKLD_MEMORY_MAP_MACROS)
+    _mkld_join_list(macros MKLD_MEMORY_MAP_MACROS)
+    list(APPEND arguments -memory-map-macros "${macros}")
+  endif()
+  if(MKLD_SECTION_PLACEMENT)
+    get_filename_component(placement "${MKLD_SECTION_PLACEMENT}" ABSOLUTE
+                           BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND arguments -section-placement-file "${placement}")
+    list(APPEND inputs "${placement}")
+  endif()
+  if(MKLD_SECTION_PLACEMENT_MACROS)
+    _mkld_join_list(macros MKLD_SECTION_PLACEMENT_MACROS)
+    list(APPEND arguments -section-placement-macros "${macros}")
+  endif()
+  if(MKLD_SYMBOLS)
+    _mkld_join_list(symbols MKLD_SYMBOLS)
+    list(APPEND arguments -symbols "${symbols}")
+  endif()
+  if(MKLD_CHECK_SEGMENT_OVERFLOW)
+    list(APPEND arguments -check-segment-overflow)
+  endif()
+  list(APPEND arguments -dependency-file "${depfile}" "${script}")
+
+  file(RELATIVE_PATH shown "${CMAKE_BINARY_DIR}" "${script}")
+  add_custom_command(
+    OUTPUT "${script}"
+    COMMAND mkld::mkld ${arguments}
+    DEPENDS ${inputs} "$<TARGET_FILE:mkld::mkld>"
+    DEPFILE "${depfile}"
+    COMMENT "Generating linker script ${shown}"
+    VERBATIM)
+  add_custom_target(${target}_linker_script DEPENDS "${script}")
+  add_dependencies(${target} ${target}_linker_script)
+  target_link_options(${target} PRIVATE "SHELL:-T \"${script}\"")
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${script}")
+endfunction()
+
+cmake_policy(POP)

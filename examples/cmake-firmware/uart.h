@@ -1,0 +1,4 @@
+#pragma once
+
+void uart_init(unsigned divisor);
+void uart_puts(const char* text);

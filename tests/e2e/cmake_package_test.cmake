@@ -1,0 +1,93 @@
+# Checks the installed CMake package on a host project (cmake_package/) with
+# the Makefiles and the Ninja generators: find_package(mkld) from a prefix;
+# mkld_add_linker_script handing paths with blanks and list items holding ';',
+# '\' and '$' to mkld unchanged; its defaults; its messages for wrong calls.
+#
+# cmake -DMKLD_BUILD_DIR=<mkld build> -DPROJECT_DIR=<cmake_package>
+#       -DWORK_DIR=<scratch> -P cmake_package_test.cmake
+cmake_minimum_required(VERSION 3.25)
+
+foreach(variable MKLD_BUILD_DIR PROJECT_DIR WORK_DIR)
+  if(NOT DEFINED ${variable})
+    message(FATAL_ERROR "${variable} is not set")
+  endif()
+endforeach()
+
+set(prefix "${WORK_DIR}/install prefix")
+set(build "${WORK_DIR}/build dir")
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+
+function(run out_var)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT status EQUAL 0)
+    string(REPLACE ";" " " command "${ARGN}")
+    message(FATAL_ERROR "failed (${status}): ${command}\n${output}")
+  endif()
+  set(${out_var} "${output}" PARENT_SCOPE)
+endfunction()
+
+function(expect_contains what text expected)
+  string(FIND "${text}" "${expected}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "${what} lacks \"${expected}\":\n${text}")
+  endif()
+endfunction()
+
+run(ignored ${CMAKE_COMMAND} --install "${MKLD_BUILD_DIR}" --prefix "${prefix}")
+
+function(check_generator generator build)
+  run(ignored ${CMAKE_COMMAND} -S "${PROJECT_DIR}" -B "${build}" -G "${generator}"
+      "-DCMAKE_PREFIX_PATH=${prefix}")
+  run(ignored ${CMAKE_COMMAND} --build "${build}" --target app_linker_script)
+  run(ignored ${CMAKE_COMMAND} --build "${build}" --target tool_linker_script)
+
+  # Every macro and symbol item arrives as written.
+  set(script_path "${build}/scripts/app script.ld")
+  file(READ "${script_path}" script)
+  expect_contains("app script" "${script}" "  RAM (wx) : ORIGIN = 0x20000000, LENGTH = 0x00008000\n")
+  expect_contains("app script" "${script}"
+    "  .fast_code ALIGN(__FLASH_segment_start__ , 8) : AT(ALIGN(__FLASH_segment_start__ , 8))\n")
+  expect_contains("app script" "${script}" "  } =0x\\;1\n")
+  expect_contains("app script" "${script}"
+    "  backslash = c\\d;\n  brace = \${y};\n  dollar = $(x);\n  genex = $<1:x>;\n  semicolon = a;b;\n  spaced =  1 ;\n")
+  expect_contains("app script" "${script}" ". = ASSERT(")
+
+  # The dependency file names the inputs by absolute path, blanks escaped.
+  file(READ "${script_path}.d" dependencies)
+  string(REPLACE " " "\\ " escaped_source "${PROJECT_DIR}")
+  expect_contains("dependency file" "${dependencies}" "${escaped_source}/maps/board\\ map.xml \\\n")
+  expect_contains("dependency file" "${dependencies}" "${escaped_source}/placement.xml\n")
+
+  # Defaults: <target>.ld in the binary folder, no placement, no checks.
+  file(READ "${build}/tool.ld" tool_script)
+  expect_contains("tool script" "${tool_script}" "  FLASH (rx) : ORIGIN = 0x00000000, LENGTH = 0x00010000\n")
+  string(FIND "${tool_script}" "ASSERT" found)
+  if(NOT found EQUAL -1)
+    message(FATAL_ERROR "tool script has checks it did not ask for:\n${tool_script}")
+  endif()
+endfunction()
+
+check_generator("Unix Makefiles" "${WORK_DIR}/make build")
+check_generator(Ninja "${build}")
+# The link of each target uses its own script.
+file(READ "${build}/build.ninja" ninja_file)
+expect_contains("build.ninja" "${ninja_file}" "-T \"${build}/scripts/app script.ld\"")
+
+# Wrong calls stop the configuration with a message naming the problem.
+foreach(case IN ITEMS
+    "no_memory_map|MEMORY_MAP <file> is required"
+    "not_a_target|nothing is not a target"
+    "unknown_argument|unexpected arguments: CHECK_OVERFLOW")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 name)
+  list(GET case 1 message)
+  execute_process(COMMAND ${CMAKE_COMMAND} "-DEXPECT_ERROR=${name}" "${build}"
+                  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(status EQUAL 0)
+    message(FATAL_ERROR "${name}: the configuration did not fail")
+  endif()
+  expect_contains("${name}" "${output}" "mkld_add_linker_script: ${message}")
+endforeach()
+
+file(REMOVE_RECURSE "${WORK_DIR}")
