@@ -1,5 +1,7 @@
 #include "ldscript/sectionlayout.h"
 
+#include <utility>
+
 #include "mkld/bytes.h"
 #include "mkld/commandline.h"
 #include "mkld/console.h"
@@ -34,33 +36,28 @@ bool isYes(const std::string* text) {
 // inputsections.
 struct SectionAttributes {
   explicit SectionAttributes(const MemoryMapElement& section) {
+    const std::pair<std::string_view, const std::string**> fields[] = {
+        {"start"sv, &start},
+        {"size"sv, &size},
+        {"alignment"sv, &alignment},
+        {"load"sv, &load},
+        {"inputsections"sv, &inputSections},
+        {"keep"sv, &keep},
+        {"fill"sv, &fill},
+        {"address_symbol"sv, &addressSymbol},
+        {"end_symbol"sv, &endSymbol},
+        {"size_symbol"sv, &sizeSymbol},
+        {"runin"sv, &runIn},
+        {"runoffset"sv, &runOffset},
+    };
     for (const XMLElement::Attribute& attribute : section.attributes()) {
-      const std::string_view name = attribute.name;
-      const std::string* value = &attribute.value;
-      if (name == "start"sv)
-        start = value;
-      else if (name == "size"sv)
-        size = value;
-      else if (name == "alignment"sv)
-        alignment = value;
-      else if (name == "load"sv)
-        load = value;
-      else if (name == "inputsections"sv)
-        inputSections = value;
-      else if (name == "keep"sv)
-        keep = value;
-      else if (name == "fill"sv)
-        fill = value;
-      else if (name == "address_symbol"sv)
-        addressSymbol = value;
-      else if (name == "end_symbol"sv)
-        endSymbol = value;
-      else if (name == "size_symbol"sv)
-        sizeSymbol = value;
-      else if (name == "runin"sv)
-        runIn = value;
-      else if (name == "runoffset"sv)
-        runOffset = value;
+      for (const auto& [name, slot] : fields) {
+        // The first of a repeated name counts, as for XMLElement::attribute.
+        if (attribute.name == name && !*slot) {
+          *slot = &attribute.value;
+          break;
+        }
+      }
     }
     if (isNonEmpty(alignment))
       alignmentValue = section.alignment();
