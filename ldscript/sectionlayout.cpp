@@ -177,14 +177,12 @@ QString message(std::initializer_list<std::string_view> pieces) { return fromByt
 
 // One entry's layout, suspended while something it depends on is laid out.
 // The values it computed before it was suspended are kept, exactly as local
-// variables of a recursive call would be.
-struct SectionLayout::Frame {
-  enum class Step { Enter, Prepare, RunIn, Clients, Body };
+// variables of a recursive call would be. They live apart from the frame and
+// only from the Prepare step on: in a long chain laid out from its end every
+// frame but the last waits before that step, so each costs a few bytes.
+struct SectionLayout::Work {
+  explicit Work(const MemoryMapElement& section) : attributes(section) {}
 
-  explicit Frame(SectionEntry* entry) : entry(entry), attributes(*entry->section) {}
-
-  SectionEntry* entry;
-  Step step = Step::Enter;
   SectionAttributes attributes;
   std::string_view stem;
   std::string_view seg;
@@ -195,6 +193,16 @@ struct SectionLayout::Frame {
   size_t nextClient = 0;
   SectionEntry* runSection = nullptr;
   SectionEntry* runPredecessor = nullptr;
+};
+
+struct SectionLayout::Frame {
+  enum class Step { Enter, Prepare, RunIn, Clients, Body };
+
+  explicit Frame(SectionEntry* entry) : entry(entry) {}
+
+  SectionEntry* entry;
+  Step step = Step::Enter;
+  std::unique_ptr<Work> work;  // from the Prepare step on
 };
 
 SectionLayout::SectionLayout(const std::vector<std::unique_ptr<SectionEntry>>& entries,
@@ -228,7 +236,6 @@ void SectionLayout::layoutSection(SectionEntry& entry) {
 // (null).
 SectionEntry* SectionLayout::advance(Frame& frame) {
   SectionEntry& entry = *frame.entry;
-  const SectionAttributes& attributes = frame.attributes;
   for (;;) {
     switch (frame.step) {
       case Frame::Step::Enter:
@@ -248,23 +255,26 @@ SectionEntry* SectionLayout::advance(Frame& frame) {
         break;
 
       case Frame::Step::Prepare: {
-        frame.stem = stemOf(entry.name);
-        frame.seg = segmentName(*entry.segment);
-        frame.predecessor = predecessorOf(entry);
-        loadAddress(frame.load, entry, attributes, frame.predecessor, frame.seg);
-        frame.noload = isYes(attributes.load) ? ""sv : " (NOLOAD)"sv;
+        frame.work = std::make_unique<Work>(*entry.section);
+        Work& work = *frame.work;
+        const SectionAttributes& attributes = work.attributes;
+        work.stem = stemOf(entry.name);
+        work.seg = segmentName(*entry.segment);
+        work.predecessor = predecessorOf(entry);
+        loadAddress(work.load, entry, attributes, work.predecessor, work.seg);
+        work.noload = isYes(attributes.load) ? ""sv : " (NOLOAD)"sv;
 
         static const std::vector<SectionEntry*> kNoClients;
         const auto clients = clientsByRunIn_.find(entry.name);
-        frame.clients = clients == clientsByRunIn_.end() ? &kNoClients : &clients->second;
-        if (attributes.runIn && !frame.clients->empty())
+        work.clients = clients == clientsByRunIn_.end() ? &kNoClients : &clients->second;
+        if (attributes.runIn && !work.clients->empty())
           fail({"run section "sv, entry.name, " cannot have run in sections"sv});
 
         if (attributes.runIn) {
-          frame.runSection = findRunSection(entry);
-          if (!frame.runSection) {
+          work.runSection = findRunSection(entry);
+          if (!work.runSection) {
             if (missingRunInError)
-              fail({"cannot find run section "sv, *attributes.runIn, " referenced in "sv, frame.stem});
+              fail({"cannot find run section "sv, *attributes.runIn, " referenced in "sv, work.stem});
             if (verbose) {
               printOutput(message({"Discarding "sv, entry.name, " because run in section "sv, *attributes.runIn,
                                    " not found\n"sv}));
@@ -272,29 +282,30 @@ SectionEntry* SectionLayout::advance(Frame& frame) {
             discard(entry);
             return nullptr;
           }
-          frame.runPredecessor = predecessorOf(*frame.runSection);
+          work.runPredecessor = predecessorOf(*work.runSection);
           frame.step = Frame::Step::RunIn;
-          if (frame.runPredecessor && !frame.runPredecessor->laidOut)
-            return frame.runPredecessor;
+          if (work.runPredecessor && !work.runPredecessor->laidOut)
+            return work.runPredecessor;
         } else if (attributes.runOffset) {
-          out_ << "  __" << frame.stem << "_load_start__ = " << frame.load << ";\n";
-          out_ << "  " << entry.name << " __" << frame.stem << "_load_start__ + " << *attributes.runOffset
-               << frame.noload << " : AT(" << frame.load << ")\n";
+          out_ << "  __" << work.stem << "_load_start__ = " << work.load << ";\n";
+          out_ << "  " << entry.name << " __" << work.stem << "_load_start__ + " << *attributes.runOffset
+               << work.noload << " : AT(" << work.load << ")\n";
           frame.step = Frame::Step::Body;
-        } else if (!frame.clients->empty()) {
+        } else if (!work.clients->empty()) {
           frame.step = Frame::Step::Clients;
         } else {
-          out_ << "  __" << frame.stem << "_load_start__ = " << frame.load << ";\n";
-          out_ << "  " << entry.name << ' ' << frame.load << frame.noload << " : AT(" << frame.load << ")\n";
+          out_ << "  __" << work.stem << "_load_start__ = " << work.load << ";\n";
+          out_ << "  " << entry.name << ' ' << work.load << work.noload << " : AT(" << work.load << ")\n";
           frame.step = Frame::Step::Body;
         }
         break;
       }
 
       case Frame::Step::RunIn: {
-        const SectionEntry& runSection = *frame.runSection;
+        const Work& work = *frame.work;
+        const SectionEntry& runSection = *work.runSection;
         const MemoryMapElement& runElement = *runSection.section;
-        out_ << "  __" << frame.stem << "_load_start__ = " << frame.load << ";\n";
+        out_ << "  __" << work.stem << "_load_start__ = " << work.load << ";\n";
         out_ << "  " << entry.name << ' ';
         if (runElement.hasStart()) {
           out_ << "0x" << Hex8{runElement.start()};
@@ -303,33 +314,35 @@ SectionEntry* SectionLayout::advance(Frame& frame) {
           const bool aligned = runElement.hasAlignment();
           if (aligned)
             out_ << "ALIGN(";
-          if (frame.runPredecessor)
-            out_ << "__" << stemOf(frame.runPredecessor->name) << "_end__";
+          if (work.runPredecessor)
+            out_ << "__" << stemOf(work.runPredecessor->name) << "_end__";
           else
             out_ << "__" << segmentName(*runSection.segment) << "_segment_start__";
           if (aligned)
             out_ << " , " << Decimal{runElement.alignment()} << ')';
         }
-        out_ << frame.noload << " : AT(" << frame.load << ")\n";
+        out_ << work.noload << " : AT(" << work.load << ")\n";
         frame.step = Frame::Step::Body;
         break;
       }
 
-      case Frame::Step::Clients:
+      case Frame::Step::Clients: {
+        Work& work = *frame.work;
         // Every client is visited, even one already laid out, as a recursive
         // call would (its verbose lines show it).
-        if (frame.nextClient < frame.clients->size())
-          return (*frame.clients)[frame.nextClient++];
-        out_ << "  " << entry.name << ' ' << frame.load << frame.noload << " :\n";
+        if (work.nextClient < work.clients->size())
+          return (*work.clients)[work.nextClient++];
+        out_ << "  " << entry.name << ' ' << work.load << work.noload << " :\n";
         writeBraces(frame);
-        for (const SectionEntry* client : *frame.clients)
-          out_ << "    . = MAX(__" << frame.stem << "_start__ + SIZEOF(" << client->name << "), .);\n";
+        for (const SectionEntry* client : *work.clients)
+          out_ << "    . = MAX(__" << work.stem << "_start__ + SIZEOF(" << client->name << "), .);\n";
         writeTail(frame);
         return nullptr;
+      }
 
       case Frame::Step::Body:
         writeBraces(frame);
-        writeInputSections(out_, entry.name, attributes);
+        writeInputSections(out_, entry.name, frame.work->attributes);
         writeTail(frame);
         return nullptr;
     }
@@ -338,19 +351,21 @@ SectionEntry* SectionLayout::advance(Frame& frame) {
 
 // The opening brace, the start symbol and the address symbol.
 void SectionLayout::writeBraces(const Frame& frame) {
+  const Work& work = *frame.work;
   out_ << "  {\n";
-  out_ << "    __" << frame.stem << "_start__ = .;\n";
-  if (frame.attributes.addressSymbol)
-    out_ << "    " << *frame.attributes.addressSymbol << " =   __" << frame.stem << "_start__;\n";
+  out_ << "    __" << work.stem << "_start__ = .;\n";
+  if (work.attributes.addressSymbol)
+    out_ << "    " << *work.attributes.addressSymbol << " =   __" << work.stem << "_start__;\n";
 }
 
 // Everything after the statement's input line: size line, closing line,
 // section symbols, segment-used symbols and checks.
 void SectionLayout::writeTail(const Frame& frame) {
   SectionEntry& entry = *frame.entry;
-  const SectionAttributes& attributes = frame.attributes;
-  const std::string_view stem = frame.stem;
-  const std::string_view seg = frame.seg;
+  const Work& work = *frame.work;
+  const SectionAttributes& attributes = work.attributes;
+  const std::string_view stem = work.stem;
+  const std::string_view seg = work.seg;
   const bool relocated = attributes.relocated();
 
   writeSizeLine(out_, stem, attributes);
@@ -373,7 +388,7 @@ void SectionLayout::writeTail(const Frame& frame) {
     out_ << "  __" << stem << "_load_end__ = __" << stem << "_end__;\n\n";
 
   if (entry.lastInSegment) {
-    out_ << "  __" << seg << "_segment_used_end__ = " << frame.load << " + SIZEOF(" << entry.name << ");\n";
+    out_ << "  __" << seg << "_segment_used_end__ = " << work.load << " + SIZEOF(" << entry.name << ");\n";
     out_ << "  __" << seg << "_segment_used_size__ = __" << seg << "_segment_used_end__ - __" << seg
          << "_segment_start__;\n\n";
   }
@@ -388,7 +403,7 @@ void SectionLayout::writeTail(const Frame& frame) {
            << seg << "_segment_start__) <= __" << seg << "_segment_size__ , \"error: " << entry.name
            << " is too large to fit in " << seg << " memory segment\");\n";
     }
-    const SectionEntry* predecessor = frame.predecessor;
+    const SectionEntry* predecessor = work.predecessor;
     if (predecessor && (attributes.hasStart() || entry.placeFromEnd)) {
       out_ << "  . = ASSERT(__" << stemOf(predecessor->name) << (isRelocated(*predecessor) ? "_load"sv : ""sv)
            << "_end__ <= __" << stem << (relocated ? "_load"sv : ""sv) << "_start__ , \"error: section "

@@ -34,6 +34,7 @@ public:
   void layoutSection(SectionEntry& entry);
 
 private:
+  struct Work;
   struct Frame;
   SectionEntry* advance(Frame& frame);
   void writeBraces(const Frame& frame);
