@@ -272,8 +272,8 @@ public:
   // Open for writing when the temporary file could be made.
   explicit ReplacingFile(const QString& path) {
     // A link is followed: the file it names is replaced, the link stays.
-    const QFileInfo info(path);
-    finalPath_ = toBytes(info.isSymLink() && info.exists() ? info.canonicalFilePath() : path);
+    const QFileInfo info(nativePath(path));
+    finalPath_ = info.isSymLink() && info.exists() ? QFile::encodeName(info.canonicalFilePath()) : toBytes(path);
     struct stat existing;
     const bool exists = ::stat(finalPath_.constData(), &existing) == 0;
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
@@ -291,7 +291,7 @@ public:
       return;
     }
     if (exists && S_ISREG(existing.st_mode)) {
-      earlier_.setFileName(fromBytes(finalPath_));
+      earlier_.setFileName(QFile::decodeName(finalPath_));
       same_ = earlier_.open(QIODevice::ReadOnly);
     }
     open(QIODevice::WriteOnly | QIODevice::Unbuffered);
@@ -385,13 +385,13 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
                        const MemoryMap* placement, const QString& defaultFillPattern) {
   // A device or a pipe (/dev/null, /dev/stdout, a FIFO) must not be replaced
   // by a file: it is written in place. Anything else is replaced whole.
-  const QFileInfo info(outputFile);
+  const QFileInfo info(nativePath(outputFile));
   const bool inPlace = info.exists() && !info.isFile() && !info.isDir();
   std::unique_ptr<QFile> device;
   std::unique_ptr<ReplacingFile> replacing;
   QIODevice* file = nullptr;
   if (inPlace) {
-    device = std::make_unique<QFile>(outputFile);
+    device = std::make_unique<QFile>(nativePath(outputFile));
     // The stream hands the file large pieces; a second buffer would only copy them.
     if (device->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
       file = device.get();

@@ -1,6 +1,5 @@
 #include "memorymap/memorymap.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <utility>
@@ -180,11 +179,11 @@ bool MemoryMap::loadString(const QString& text) {
 std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path) {
   QString expanded = expandMacros(MacroTable(), path, true, true);
   if (QFileInfo(expanded).isRelative() && !filePath.isEmpty())
-    expanded = QDir(QFileInfo(filePath).absolutePath()).filePath(expanded);
+    expanded = fromNativePath(QFileInfo(nativePath(filePath)).absolutePath()) + QLatin1Char('/') + expanded;
 
   std::unique_ptr<XMLElement> savedRoot = takeRoot();
   const bool savedReadOnly = readOnly;
-  const QFileInfo info(expanded);
+  const QFileInfo info(nativePath(expanded));
   readOnly = !info.isWritable();
 
   bool ok = load(expanded) && root();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <string>
 
@@ -15,3 +16,10 @@ inline QString fromBytes(const std::string& bytes) {
 inline QString fromBytes(const QByteArray& bytes) { return QString::fromLatin1(bytes); }
 inline QByteArray toBytes(const QString& text) { return text.toLatin1(); }
 inline std::string toStdBytes(const QString& text) { return text.toLatin1().toStdString(); }
+
+// A path is bytes too. Qt's file classes want it decoded the way the file
+// system names are encoded (UTF-8), so every path crosses into them through
+// nativePath and comes back through fromNativePath: a folder named in UTF-8
+// is then found, whatever its characters.
+inline QString nativePath(const QString& path) { return QFile::decodeName(toBytes(path)); }
+inline QString fromNativePath(const QString& path) { return fromBytes(QFile::encodeName(path)); }

@@ -63,7 +63,7 @@ QByteArray dependencyRule(const QString& dependencyFile, const QString& target,
   QSet<QString> listed;
   for (const QString& prerequisite : prerequisites) {
     checkNameFitsMake(dependencyFile, prerequisite);
-    const QString identity = QDir::cleanPath(QFileInfo(prerequisite).absoluteFilePath());
+    const QString identity = QDir::cleanPath(QFileInfo(nativePath(prerequisite)).absoluteFilePath());
     if (listed.contains(identity))
       continue;
     listed.insert(identity);
@@ -77,7 +77,7 @@ QByteArray dependencyRule(const QString& dependencyFile, const QString& target,
 void writeDependencyFile(const QString& dependencyFile, const QString& target,
                          const QStringList& prerequisites) {
   const QByteArray rule = dependencyRule(dependencyFile, target, prerequisites);
-  QSaveFile file(dependencyFile);
+  QSaveFile file(nativePath(dependencyFile));
   if (!file.open(QIODevice::WriteOnly) || file.write(rule) != rule.size() || !file.commit())
     throw HException(QStringLiteral("cannot write dependency file ") + dependencyFile);
 }

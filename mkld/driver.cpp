@@ -41,7 +41,7 @@ QString attributeText(const QString& field) {
 // Only a regular file (or a link to one) is removed: an error must not
 // delete a device or a pipe that the script was to be written to.
 void removeOutputFile(const QString& path) {
-  if (!path.isEmpty() && QFileInfo(path).isFile())
+  if (!path.isEmpty() && QFileInfo(nativePath(path)).isFile())
     ::unlink(toBytes(path).constData());
 }
 
@@ -49,7 +49,8 @@ void removeOutputFile(const QString& path) {
 void checkDependencyFileIsNotTheScript(const CommandLineOptions& options) {
   if (options.dependencyFile.isEmpty())
     return;
-  if (QFileInfo(options.dependencyFile).absoluteFilePath() == QFileInfo(options.outputFile).absoluteFilePath())
+  if (QFileInfo(nativePath(options.dependencyFile)).absoluteFilePath() ==
+      QFileInfo(nativePath(options.outputFile)).absoluteFilePath())
     throw HException(QLatin1String("cannot write dependency file ") + options.dependencyFile +
                      QLatin1String(": it is the ld script"));
 }

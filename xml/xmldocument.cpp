@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "mkld/bytes.h"
+
 namespace {
 
 // Byte classes of the reader. They are ASCII-only on purpose: the C library's
@@ -597,13 +599,13 @@ std::unique_ptr<XMLNode> XMLDocument::cloneNode(const XMLNode& node) {
 }
 
 bool QXMLDocument::load(const QString& path) {
-  const QByteArray encoded = QFile::encodeName(path);
+  const QByteArray encoded = toBytes(path);
   if (encoded.contains('\0')) {
     setReadError(*this, std::string_view(encoded.constData(), static_cast<size_t>(encoded.size())));
     return false;
   }
   const bool parsed = XMLDocument::load(encoded.constData());
-  if (parsed || QFileInfo(path).isFile())
+  if (parsed || QFileInfo(nativePath(path)).isFile())
     filesRead.append(path);
   return parsed;
 }

@@ -63,8 +63,9 @@ class QXMLDocument : public XMLDocument {
 public:
   using XMLDocument::XMLDocument;
   using XMLDocument::load;
-  // The path is opened in the local 8-bit encoding (QFile::encodeName); the
-  // message carries those bytes. A path holding a NUL cannot be opened.
+  // The path holds the file name's bytes, one character each (see
+  // mkld/bytes.h); the message carries them. A path holding a NUL cannot be
+  // opened.
   bool load(const QString& path);
 
   // Every path that load() read, in order, repeats included: what a build

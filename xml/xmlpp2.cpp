@@ -175,7 +175,7 @@ bool XMLPP2::processConditionals(XMLNode* first, const QString& currentFilePath,
 bool XMLPP2::Run::process(XMLNode* first, const QString& filePath, MacroTable macros, bool expand) {
   if (!first)
     return true;
-  const QString canonical = QFileInfo(filePath).canonicalFilePath();
+  const QString canonical = QFileInfo(nativePath(filePath)).canonicalFilePath();
   if (!canonical.isEmpty())
     openFiles_.append(canonical);
   const Scope scope{filePath, expand, 0};
@@ -370,7 +370,7 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
   if (QDir::isRelativePath(name) && !scope.filePath.isEmpty())
     name = QFileInfo(scope.filePath).path() + QLatin1Char('/') + name;
 
-  const QString canonical = QFileInfo(name).canonicalFilePath();
+  const QString canonical = QFileInfo(nativePath(name)).canonicalFilePath();
   std::unique_ptr<XMLElement> loaded;
   IncludeResult result = IncludeResult::Failed;
   auto refuse = [&](const QString& reason) {

@@ -68,7 +68,8 @@ TEST_P(E2E, MatchesGolden) {
 
   QStringList args;
   for (QByteArray line : readAll(caseDir + QStringLiteral("/args")).split('\n')) {
-    QString arg = QString::fromLatin1(line);
+    // Arguments reach mkld UTF-8 encoded, as a shell passes them.
+    QString arg = QString::fromUtf8(line);
     arg.replace(QStringLiteral("{EXAMPLES}"), QStringLiteral(MKLD_SOURCE_DIR "/examples"));
     arg.replace(QStringLiteral("{CASE}"), caseDir);
     args.append(arg);
