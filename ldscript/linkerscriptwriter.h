@@ -3,9 +3,9 @@
 // output-section statement per program section.
 #pragma once
 
-#include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <string>
 
 class MemoryMap;
 
@@ -18,13 +18,13 @@ struct LinkerScriptInputs {
   QString defaultFillPattern;
 };
 
-// The whole script text. Prints the -verbose progress lines and the
+// The whole script text, as bytes. Prints the -verbose progress lines and the
 // end-placement warnings; throws the layout's errors as a QString.
-QByteArray generateLinkerScript(const LinkerScriptInputs& inputs);
+std::string generateLinkerScript(const LinkerScriptInputs& inputs);
 
-// Writes the script to `outputFile`, replacing it only once the whole text is
-// written: a failed run leaves any earlier file as it was. Throws HException
-// when the file cannot be opened or written.
+// Writes the script to `outputFile` as it is made, replacing the file only
+// once the whole text is written: a failed run leaves any earlier file as it
+// was. Throws HException when the file cannot be opened or written.
 void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
                        bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
                        const MemoryMap* placement, const QString& defaultFillPattern);

@@ -1,37 +1,79 @@
-// The script is built in memory as bytes and written out in one piece, so a
-// run that fails half way never leaves half a script behind. Text is appended
-// as Latin-1: every character the tool reads maps back to the byte it came from.
+// The script is built as bytes. Names and attribute texts come straight from
+// the XML tree (bytes) and go out unchanged; a QString is appended as Latin-1,
+// so every character the tool reads maps back to the byte it came from.
+//
+// Without a sink the whole script stays in memory. With one, the text is
+// handed to the sink in pieces of about kChunk bytes as it grows: a large
+// script never needs its own size in memory, and each piece is still in the
+// cache when it is copied out.
 #pragma once
 
-#include <QByteArray>
-#include <QLatin1String>
 #include <QString>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QIODevice;
 
 class ScriptStream {
 public:
-  ScriptStream& operator<<(const char* ascii) {
-    bytes_.append(ascii);
-    return *this;
-  }
-  ScriptStream& operator<<(char c) {
-    bytes_.append(c);
-    return *this;
-  }
-  ScriptStream& operator<<(QLatin1String text) {
-    bytes_.append(text.data(), text.size());
-    return *this;
-  }
-  ScriptStream& operator<<(const QString& text) {
-    const qsizetype at = bytes_.size();
-    bytes_.resize(at + text.size());
-    char* out = bytes_.data() + at;
-    for (const QChar c : text)
-      *out++ = c.unicode() <= 0xff ? static_cast<char>(c.unicode()) : '?';
-    return *this;
-  }
+  static constexpr size_t kChunk = 256 * 1024;
 
-  const QByteArray& bytes() const { return bytes_; }
+  ScriptStream() = default;
+  // Writes to `sink` (borrowed) as the text grows; see flush().
+  explicit ScriptStream(QIODevice* sink) : sink_(sink) { reserve(kChunk + kChunk / 4); }
+  ScriptStream(const ScriptStream&) = delete;
+  ScriptStream& operator=(const ScriptStream&) = delete;
+
+  // A literal: its length is known at compile time.
+  template <size_t N>
+  ScriptStream& operator<<(const char (&ascii)[N]) {
+    return append(ascii, N - 1);
+  }
+  ScriptStream& operator<<(char c) { return append(&c, 1); }
+  ScriptStream& operator<<(std::string_view bytes) { return append(bytes.data(), bytes.size()); }
+  ScriptStream& operator<<(const std::string& bytes) { return append(bytes.data(), bytes.size()); }
+  ScriptStream& operator<<(const QString& text);
+
+  // Numbers the writer formats itself.
+  struct Hex8 {  // 8 lower-case hexadecimal digits, no prefix
+    uint32_t value;
+  };
+  struct Decimal {
+    uint32_t value;
+  };
+  ScriptStream& operator<<(Hex8 number);
+  ScriptStream& operator<<(Decimal number);
+
+  // Hands what is buffered to the sink. False when any write to the sink
+  // failed (nothing more is written after a failure).
+  bool flush();
+
+  // Without a sink: the whole text. With one: what is not yet flushed.
+  std::string text() const { return std::string(data_.get(), size_); }
 
 private:
-  QByteArray bytes_;
+  // Inline, so that appending a literal is a copy of known length: the
+  // layout appends about sixty pieces per section.
+  ScriptStream& append(const char* bytes, size_t size) {
+    if (size == 0)  // an empty view may have no data at all
+      return *this;
+    if (capacity_ - size_ < size)
+      reserve(size_ + size);
+    std::memcpy(data_.get() + size_, bytes, size);
+    size_ += size;
+    if (sink_ && size_ >= kChunk)
+      flush();
+    return *this;
+  }
+  // Room for at least `size` bytes, growing geometrically.
+  void reserve(size_t size);
+
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+  QIODevice* sink_ = nullptr;
+  bool failed_ = false;
 };

@@ -1,16 +1,24 @@
 // One program section placed in one memory segment, chained to the section
 // placed before it in the same segment. The script writer owns every entry;
 // the layout and everything else borrow them.
+//
+// Names stay bytes, as the XML tree holds them, on their way into the script:
+// the layout writes each one many times for tens of thousands of sections,
+// and a QString round trip per use would cost more than the layout itself.
 #pragma once
 
-#include <QString>
+#include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "memorymap/memorymapelement.h"
 
 // A name as it is written into the script: every blank becomes "_".
-inline QString scriptName(const MemoryMapElement& element) {
-  return element.name().replace(QLatin1Char(' '), QLatin1Char('_'));
+inline std::string scriptName(const MemoryMapElement& element) {
+  const std::string* name = element.attribute("name");
+  std::string text = name ? *name : std::string();
+  std::replace(text.begin(), text.end(), ' ', '_');
+  return text;
 }
 
 struct SectionEntry {
@@ -27,7 +35,7 @@ struct SectionEntry {
   SectionEntry* prev;                // same segment, built just before; null for the first
   const MemoryMapElement* section;   // the ProgramSection describing it
   const MemoryMapElement* segment;   // the memory-map MemorySegment it is placed in
-  QString name;                      // output-section name
+  std::string name;                  // output-section name
   bool laidOut = false;              // written, or discarded
   bool layingOut = false;            // being laid out; meeting it again is a cycle
   bool discarded = false;            // dropped because its run section is missing

@@ -9,9 +9,11 @@
 // by name) are indexed once for the whole list.
 #pragma once
 
-#include <QHash>
 #include <QString>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "ldscript/scriptstream.h"
@@ -32,21 +34,28 @@ public:
   void layoutSection(SectionEntry& entry);
 
 private:
+  struct Work;
   struct Frame;
   SectionEntry* advance(Frame& frame);
+  void writeBraces(const Frame& frame);
   SectionEntry* predecessorOf(const SectionEntry& entry) const;
   SectionEntry* findRunSection(const SectionEntry& entry) const;
+  std::string_view segmentName(const MemoryMapElement& segment);
   void discard(SectionEntry& entry);
   void writeTail(const Frame& frame);
 
   ScriptStream& out_;
   const bool checkSegmentOverflow_;
-  const QString defaultFillPattern_;
+  const std::string defaultFillPattern_;
+  // Keys are views of the entries' names and of the documents' attribute
+  // texts, which outlive the layout.
   // The first entry of each name, for run-section lookups.
-  QHash<QString, SectionEntry*> firstByName_;
+  std::unordered_map<std::string_view, SectionEntry*> firstByName_;
   // The entries whose whole runin text is a given name, in list order.
-  QHash<QString, std::vector<SectionEntry*>> clientsByRunIn_;
+  std::unordered_map<std::string_view, std::vector<SectionEntry*>> clientsByRunIn_;
+  // Each segment's name as the script writes it, made on first use.
+  std::unordered_map<const MemoryMapElement*, std::string> segmentNames_;
   // For a discarded entry: the nearest entry before it that is not discarded.
-  QHash<const SectionEntry*, SectionEntry*> skipDiscarded_;
+  std::unordered_map<const SectionEntry*, SectionEntry*> skipDiscarded_;
   std::vector<Frame> stack_;
 };

@@ -57,7 +57,7 @@ void resolveSize(MemoryMapElement& element) {
     case MemoryMapElement::Register:
     case MemoryMapElement::BitField:
     case MemoryMapElement::Enum:
-      element.setSize(static_cast<uint32_t>(parseIntegerLiteral(fromBytes(*text))));
+      element.setSize(static_cast<uint32_t>(parseIntegerLiteral(*text)));
       break;
     default:
       break;

@@ -1,6 +1,7 @@
 #include "memorymap/memorymapelement.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "mkld/bytes.h"
 #include "xml/expressions/integerliteral.h"
@@ -9,7 +10,7 @@ namespace {
 
 MemoryMapElement::Kind kindOf(const std::string& tagName) {
   static const struct {
-    const char* tag;
+    std::string_view tag;
     MemoryMapElement::Kind kind;
   } kinds[] = {
       {"MemorySegment", MemoryMapElement::MemorySegment},
@@ -64,7 +65,7 @@ bool MemoryMapElement::hasAlignment() const { return hasNonEmpty("alignment"); }
 
 uint32_t MemoryMapElement::alignment() const {
   const std::string* value = attribute("alignment");
-  return value ? static_cast<uint32_t>(parseIntegerLiteral(fromBytes(*value))) : 0;
+  return value ? static_cast<uint32_t>(parseIntegerLiteral(*value)) : 0;
 }
 
 bool MemoryMapElement::hasRunIn() const { return hasAttribute("runin"); }

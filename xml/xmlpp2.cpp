@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -307,7 +308,9 @@ void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& d
                                  MacroTable& table, const Scope& scope) {
   if (scope.expand)
     expandAll(*element, table);
-  const std::string& tag = element->tagName();
+  // A view: its comparisons with the literals check the length first, and
+  // every element of every file passes through here.
+  const std::string_view tag = element->tagName();
   if (tag == "if" || tag == "ifnot") {
     processIf(std::move(element), destination, table, scope);
   } else if (tag == "ifex") {

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <string>
 
+#include "ldscript/scriptstream.h"
 #include "memorymap/memorymap.h"
 #include "mkld/bytes.h"
 #include "mkld/commandline.h"
@@ -33,7 +35,7 @@ struct Script {
     testing::internal::CaptureStderr();
     std::string script;
     try {
-      script = generateLinkerScript(inputs).toStdString();
+      script = generateLinkerScript(inputs);
     } catch (const QString& message) {
       script = "ERROR " + toStdBytes(message);
     }
@@ -294,7 +296,7 @@ TEST(LinkerScriptWriter, EmptyDocument) {
   LinkerScriptInputs inputs;
   inputs.memoryMap = &empty;
   inputs.checkUnplacedSections = false;
-  EXPECT_EQ(generateLinkerScript(inputs).toStdString(), "MEMORY\n{\n}\n\nSECTIONS\n{\n\n\n}\n\n");
+  EXPECT_EQ(generateLinkerScript(inputs), "MEMORY\n{\n}\n\nSECTIONS\n{\n\n\n}\n\n");
 }
 
 std::string readFile(const QString& path) {
@@ -334,6 +336,71 @@ TEST(WriteLinkerScript, DevicesWrittenInPlace) {
   EXPECT_EQ(writeError(QStringLiteral("/dev/full"), s.memoryMap),
             "cannot write /dev/full: No space left on device");
   EXPECT_FALSE(QFileInfo(QStringLiteral("/dev/full")).isFile());
+}
+
+// Replacing a script keeps what the user set up around it: its permissions,
+// and a link to it stays a link.
+TEST(WriteLinkerScript, ReplacingKeepsPermissionsAndLinks) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  Script s(kFlashAndRam);
+  const QString out = dir.filePath(QStringLiteral("out.ld"));
+  {
+    QFile earlier(out);
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+  }
+  const QFile::Permissions readOnlyForOthers =
+      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup;
+  ASSERT_TRUE(QFile::setPermissions(out, readOnlyForOthers));
+  EXPECT_EQ(writeError(out, s.memoryMap), "");
+  EXPECT_EQ(QFile::permissions(out), readOnlyForOthers);
+
+  const QString link = dir.filePath(QStringLiteral("link.ld"));
+  ASSERT_TRUE(QFile::link(out, link));
+  ASSERT_TRUE(QFile::resize(out, 0));
+  EXPECT_EQ(writeError(link, s.memoryMap), "");
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_EQ(readFile(out), s.text());
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System),
+            (QStringList{QStringLiteral("link.ld"), QStringLiteral("out.ld")}));
+}
+
+// The script is compared with the file at the path piece by piece as it is
+// written; only a file holding exactly the same bytes is left alone. The
+// script here spans several pieces, and the earlier files differ from it in
+// its last piece only, or hold it with more or less after it.
+TEST(WriteLinkerScript, OnlyAnIdenticalFileIsLeftAlone) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  std::string xml = "<Root><MemorySegment name=\"FLASH\" start=\"0\" size=\"0x100000\">";
+  for (int i = 0; i < 3000; ++i)
+    xml += "<ProgramSection name=\".s" + std::to_string(i) + "\" load=\"Yes\"/>";
+  xml += "</MemorySegment></Root>";
+  Script s(xml.c_str());
+  const std::string script = s.text();
+  ASSERT_GT(script.size(), 2 * ScriptStream::kChunk);
+
+  const QString out = dir.filePath(QStringLiteral("out.ld"));
+  const QDateTime longAgo = QDateTime::fromSecsSinceEpoch(946684800);
+  const auto writeEarlier = [&](const std::string& content) {
+    QFile earlier(out);
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    earlier.write(content.data(), static_cast<qint64>(content.size()));
+    ASSERT_TRUE(earlier.setFileTime(longAgo, QFileDevice::FileModificationTime));
+  };
+  std::string lastByteChanged = script;
+  lastByteChanged[script.size() - 2] = 'x';
+  const std::string variants[] = {lastByteChanged, script + "\n", script.substr(0, script.size() - 1)};
+  for (const std::string& earlier : variants) {
+    writeEarlier(earlier);
+    EXPECT_EQ(writeError(out, s.memoryMap), "");
+    EXPECT_EQ(readFile(out), script);
+    EXPECT_NE(QFileInfo(out).lastModified(), longAgo);
+  }
+  writeEarlier(script);
+  EXPECT_EQ(writeError(out, s.memoryMap), "");
+  EXPECT_EQ(QFileInfo(out).lastModified(), longAgo);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("out.ld")});
 }
 
 TEST(WriteLinkerScript, FailedLayoutKeepsTheEarlierFile) {

@@ -60,9 +60,9 @@ public:
       for (SectionEntry* entry : order)
         layout.layoutSection(*entry);
     } catch (const QString& message) {
-      return stream.bytes().toStdString() + "ERROR " + toStdBytes(message);
+      return stream.text() + "ERROR " + toStdBytes(message);
     }
-    return stream.bytes().toStdString();
+    return stream.text();
   }
 
   std::vector<std::unique_ptr<SectionEntry>> entries;
@@ -197,7 +197,7 @@ TEST(SectionLayout, LoadAddressRules) {
     last.placeFromEnd = c.placeFromEnd;
     last.endOffset = c.placeFromEnd ? 0x500 : 0;
     const std::string text = s.layout();
-    const std::string name = toStdBytes(last.name);
+    const std::string name = last.name;
     const size_t line = text.find("\n  " + name + " ");
     ASSERT_NE(line, std::string::npos) << c.what;
     EXPECT_EQ(text.substr(line + 1, text.find('\n', line + 1) - line), c.header) << c.what;
@@ -501,7 +501,7 @@ TEST(SectionLayout, MissingRunSectionDiscarded) {
   for (const auto& entry : s.entries) {
     EXPECT_TRUE(entry->laidOut);
     EXPECT_FALSE(entry->layingOut);
-    EXPECT_EQ(entry->discarded, entry->name.startsWith(QLatin1String(".gone")));
+    EXPECT_EQ(entry->discarded, entry->name.rfind(".gone", 0) == 0);
   }
 }
 
@@ -597,30 +597,30 @@ public:
   }
 
   void layout(SectionEntry* entry) {
-    log += "Laying out section " + toStdBytes(entry->name) + "\n";
+    log += "Laying out section " + entry->name + "\n";
     State& state = state_[entry];
     if (state.laidOut) {
-      log += "Section " + toStdBytes(entry->name) + " already laid out\n";
+      log += "Section " + entry->name + " already laid out\n";
       return;
     }
     if (state.layingOut)
-      throw "cyclic memory section dependency with section " + toStdBytes(entry->name);
+      throw "cyclic memory section dependency with section " + entry->name;
     state.layingOut = true;
     if (entry->prev && !state_[entry->prev].laidOut)
       layout(entry->prev);
     std::vector<SectionEntry*> clients;
     for (const auto& other : entries_) {
-      if (other->section->hasRunIn() && other->section->runIn() == entry->name)
+      if (other->section->hasRunIn() && other->section->runIn() == fromBytes(entry->name))
         clients.push_back(other.get());
     }
     const MemoryMapElement& section = *entry->section;
     if (section.hasRunIn() && !clients.empty())
-      throw "run section " + toStdBytes(entry->name) + " cannot have run in sections";
+      throw "run section " + entry->name + " cannot have run in sections";
     if (section.hasRunIn()) {
       SectionEntry* found = nullptr;
       for (const QString& candidate : section.runIn().split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         for (const auto& other : entries_) {
-          if (!found && other->name == candidate)
+          if (!found && other->name == toStdBytes(candidate))
             found = other.get();
         }
         if (found)
@@ -629,8 +629,8 @@ public:
       if (!found) {
         if (missingRunInError)
           throw "cannot find run section " + toStdBytes(section.runIn()) + " referenced in " +
-              toStdBytes(entry->name.mid(1));
-        log += "Discarding " + toStdBytes(entry->name) + " because run in section " + toStdBytes(section.runIn()) +
+              entry->name.substr(1);
+        log += "Discarding " + entry->name + " because run in section " + toStdBytes(section.runIn()) +
                " not found\n";
         state = {false, true, true};
         return;
@@ -644,7 +644,7 @@ public:
       for (SectionEntry* client : clients)
         layout(client);
     }
-    written += toStdBytes(entry->name) + " ";
+    written += entry->name + " ";
     state_[entry] = {false, true, false};
   }
 

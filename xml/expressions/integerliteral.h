@@ -9,6 +9,7 @@
 
 #include <QStringView>
 #include <cstdint>
+#include <string_view>
 
 // Reads an integer and never fails: reading stops without error at anything
 // unexpected.
@@ -24,3 +25,5 @@
 // "0X10" gives 2120 (base 8, X counted as the digit 33). Callers that keep 32
 // bits take the low 32.
 uint64_t parseIntegerLiteral(QStringView text);
+// The same on bytes read as Latin-1, for attribute texts straight from the tree.
+uint64_t parseIntegerLiteral(std::string_view bytes);

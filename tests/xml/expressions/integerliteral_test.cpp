@@ -16,6 +16,8 @@ class IntegerLiteral : public testing::TestWithParam<LiteralCase> {};
 TEST_P(IntegerLiteral, Value) {
   EXPECT_EQ(parseIntegerLiteral(fromBytes(GetParam().text)), GetParam().expected)
       << "text: " << GetParam().text;
+  EXPECT_EQ(parseIntegerLiteral(std::string_view(GetParam().text)), GetParam().expected)
+      << "bytes: " << GetParam().text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -38,7 +40,9 @@ INSTANTIATE_TEST_SUITE_P(
     SignsAndBlanks, IntegerLiteral,
     testing::Values(LiteralCase{"", 0}, LiteralCase{"   ", 0}, LiteralCase{" \t42", 42},
                     LiteralCase{"-1", ~uint64_t{0}}, LiteralCase{"+5", 5},
-                    LiteralCase{"-0x10", uint64_t{0} - 16}, LiteralCase{"-", 0}));
+                    LiteralCase{"-0x10", uint64_t{0} - 16}, LiteralCase{"-", 0},
+                    // A no-break space (Latin-1 0xA0) is a blank too.
+                    LiteralCase{"\xa0" "7", 7}));
 
 INSTANTIATE_TEST_SUITE_P(
     OtherCharactersCountFromA, IntegerLiteral,
