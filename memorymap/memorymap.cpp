@@ -155,13 +155,23 @@ MemoryMapElement* MemoryMap::rootElement() const { return asMemoryMapElement(roo
 bool MemoryMap::loadFile(const QString& path, const QString& macros, bool preprocessFile) {
   preprocess = preprocessFile;
   macroList = macros;
+  // The file and everything it imports share one budget: readFile lowers
+  // the limits by what each file used, and they are restored at the end.
+  const Limits perLoad = limits;
   std::unique_ptr<MemoryMapElement> newRoot = readFile(path);
-  if (!newRoot)
+  if (!newRoot) {
+    limits = perLoad;
     return false;
+  }
   setRoot(std::move(newRoot));
   doctypeName = doctype ? fromBytes(*doctype) : QString();
   filePath = path;
-  importFiles();
+  const bool imported = importFiles();
+  limits = perLoad;
+  if (!imported) {
+    setRoot(nullptr);
+    return false;
+  }
   resolveAddresses(rootElement(), 0);
   return true;
 }
@@ -171,7 +181,10 @@ bool MemoryMap::loadString(const QString& text) {
   if (!rootElement())
     return false;
   filePath.clear();
-  importFiles();
+  if (!importFiles()) {
+    setRoot(nullptr);
+    return false;
+  }
   resolveAddresses(rootElement(), 0);
   return true;
 }
@@ -186,9 +199,13 @@ std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path) {
   const QFileInfo info(nativePath(expanded));
   readOnly = !info.isWritable();
 
+  lastUsage = Usage();
   bool ok = load(expanded) && root();
-  if (ok && preprocess)
+  if (ok && preprocess) {
     ok = processConditionals(root(), expanded, parseMacroList(macroList), true) && root();
+    limits.maxCreatedElements -= std::min(limits.maxCreatedElements, lastUsage.createdElements);
+    limits.maxExpandedCharacters -= std::min(limits.maxExpandedCharacters, lastUsage.expandedCharacters);
+  }
 
   std::unique_ptr<XMLElement> loaded = takeRoot();
   setRoot(std::move(savedRoot));
@@ -200,7 +217,7 @@ std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path) {
   return std::unique_ptr<MemoryMapElement>(element);
 }
 
-void MemoryMap::importFiles() {
+bool MemoryMap::importFiles() {
   XMLElement* top = root();
   XMLNode* child = top->firstChild();
   while (child && child->type() == XMLNode::Type::Element) {
@@ -212,10 +229,13 @@ void MemoryMap::importFiles() {
               readFile(fileName ? fromBytes(*fileName) : QString())) {
         MemoryMapElement* importedRoot = imported.get();
         importedRoot->importElement = top->replaceChild(element, std::move(imported));
+      } else if (lastUsage.limitExceeded) {
+        return false;
       }
     }
     child = next;
   }
+  return true;
 }
 
 QList<MemoryMapElement*> MemoryMap::memorySegments(bool reverse) const {

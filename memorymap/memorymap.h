@@ -44,5 +44,7 @@ public:
 
 private:
   std::unique_ptr<MemoryMapElement> readFile(const QString& path);
-  void importFiles();
+  // False when an imported file failed on a preprocessing limit: leaving
+  // its Import in place would give a script without it.
+  bool importFiles();
 };

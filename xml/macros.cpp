@@ -20,24 +20,36 @@ constexpr int kMaxPasses = 100;
 // itself twice cannot double its way through memory. Real attribute values
 // and file names are far shorter.
 constexpr qsizetype kMaxExpandedLength = qsizetype(1) << 20;
+// Passes stop once they have read and written this many characters together
+// (one pass over a text of the full length fits): a value that grows a
+// little on every pass would otherwise make each expansion rescan a megabyte
+// a hundred times. The text after the last pass within the bound is the
+// result.
+constexpr qint64 kMaxScannedCharacters = qint64(2) << 20;
 
 class Expander {
 public:
-  Expander(const MacroTable& local, bool searchSecondTable, bool searchBuiltins)
+  Expander(const MacroTable& local, bool searchSecondTable, bool searchBuiltins,
+           ExpansionBudget* budget)
       : local_(local),
         registry_(MacroRegistry::instance()),
         searchSecondTable_(searchSecondTable),
         searchBuiltins_(searchBuiltins),
-        macro_(registry_.macroCharacter()) {}
+        macro_(registry_.macroCharacter()),
+        budget_(budget) {}
 
   QString expand(const QString& text) {
     if (!text.contains(macro_))
       return text;
     QString current = text;
+    qint64 scanned = 0;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
+      if (!charge(scanned, current.size()))
+        return current;
       QString next;
       bool rescan = false;
-      if (!scan(current, next, rescan))
+      const bool withinLength = scan(current, next, rescan);
+      if (!charge(scanned, next.size()) || !withinLength)
         return current;
       if (!rescan || next == current)
         return next;
@@ -47,6 +59,20 @@ public:
   }
 
 private:
+  // Counts `characters` against this expansion's bound and the shared
+  // budget; false once either is spent.
+  bool charge(qint64& scanned, qint64 characters) {
+    scanned += characters;
+    if (budget_) {
+      budget_->remaining -= characters;
+      if (budget_->remaining < 0)
+        budget_->exhausted = true;
+      if (budget_->exhausted)
+        return false;
+    }
+    return scanned <= kMaxScannedCharacters;
+  }
+
   // One left-to-right pass. False when the output grew past the limit.
   bool scan(const QString& input, QString& out, bool& rescan) {
     out.reserve(input.size());
@@ -146,14 +172,15 @@ private:
   const bool searchSecondTable_;
   const bool searchBuiltins_;
   const QChar macro_;
+  ExpansionBudget* const budget_;
   std::optional<QDateTime> now_;
 };
 
 }  // namespace
 
 QString expandMacros(const MacroTable& local, const QString& text, bool searchSecondTable,
-                     bool searchBuiltins) {
-  return Expander(local, searchSecondTable, searchBuiltins).expand(text);
+                     bool searchBuiltins, ExpansionBudget* budget) {
+  return Expander(local, searchSecondTable, searchBuiltins, budget).expand(text);
 }
 
 MacroTable parseMacroList(const QString& text) {

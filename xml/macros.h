@@ -7,11 +7,21 @@
 // Name to value; exact, case-sensitive names. Passed by value.
 using MacroTable = QMap<QString, QString>;
 
+// Characters that expansions may still scan and produce, shared by every
+// expansion of one load so that many hostile attributes together stay
+// bounded too. Once spent, expansions stop early and `exhausted` is set; the
+// caller fails the load.
+struct ExpansionBudget {
+  qint64 remaining = 0;
+  bool exhausted = false;
+};
+
 // Expands $(NAME), $(NAME:default) and $(NAME::literal) references. The local
 // table is searched first, then (by flag) the process-wide second table and
-// the built-in table.
+// the built-in table. `budget`, when given, is charged with the characters
+// each re-scanning pass reads and writes.
 QString expandMacros(const MacroTable& local, const QString& text, bool searchSecondTable,
-                     bool searchBuiltins);
+                     bool searchBuiltins, ExpansionBudget* budget = nullptr);
 
 // "A=1;B=x=y;C" -> {A: 1, B: x=y, C: ""}; a backslash escapes ';'.
 MacroTable parseMacroList(const QString& text);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -39,12 +40,12 @@ QString withoutNewlines(QString value) {
   return value.remove(QLatin1Char('\n'));
 }
 
-void expandAttributes(XMLElement& element, const MacroTable& table) {
+void expandAttributes(XMLElement& element, const MacroTable& table, ExpansionBudget& budget) {
   for (XMLElement::Attribute& attribute : element.mutableAttributes()) {
     if (attribute.value.find('$') == std::string::npos)
       continue;
     std::string expanded =
-        toStdBytes(expandMacros(table, fromBytes(attribute.value), false, false));
+        toStdBytes(expandMacros(table, fromBytes(attribute.value), false, false, &budget));
     if (expanded != attribute.value)
       attribute.value = std::move(expanded);
   }
@@ -88,9 +89,10 @@ uint32_t evaluate32(const QString& expression, bool* ok) {
 
 // Signed loop parameters (add, sub, mul): expanded first; 0 when they do
 // not evaluate.
-uint32_t signedParameter(const MacroTable& table, const std::string& value) {
+uint32_t signedParameter(const MacroTable& table, const std::string& value, ExpansionBudget& budget) {
   bool ok = false;
-  const int64_t result = evaluateInt(expandMacros(table, fromBytes(value), false, false), &ok);
+  const int64_t result =
+      evaluateInt(expandMacros(table, fromBytes(value), false, false, &budget), &ok);
   return static_cast<uint32_t>(result);
 }
 
@@ -102,9 +104,16 @@ QString hex(uint32_t value) {
 
 class XMLPP2::Run {
 public:
-  explicit Run(XMLPP2& document) : document_(document) {}
+  explicit Run(XMLPP2& document) : document_(document) {
+    expansion_.remaining = document.limits.maxExpandedCharacters;
+  }
 
   bool process(XMLNode* first, const QString& filePath, MacroTable macros, bool expand);
+  Usage usage() const {
+    return {created_,
+            document_.limits.maxExpandedCharacters - std::max<std::int64_t>(expansion_.remaining, 0),
+            limitExceeded_};
+  }
 
 private:
   // Thrown past every level once the load must fail; caught in process().
@@ -120,11 +129,23 @@ private:
   enum class IncludeResult { Loaded, Failed, Empty };
 
   [[noreturn]] void fail(const QString& text) {
+    limitExceeded_ = true;
     document_.warning(text);
     throw LoadFailed{};
   }
 
   void charge(std::uint64_t elements);
+  // Fails the load once macro expansion has spent its budget.
+  void checkExpansionBudget();
+  QString expand(const MacroTable& table, const std::string& text, bool searchBuiltins = false) {
+    QString expanded = expandMacros(table, fromBytes(text), false, searchBuiltins, &expansion_);
+    checkExpansionBudget();
+    return expanded;
+  }
+  void expandAll(XMLElement& element, const MacroTable& table) {
+    expandAttributes(element, table, expansion_);
+    checkExpansionBudget();
+  }
   void charge(std::uint64_t times, std::uint64_t elementsEach);
 
   void processChildrenFrom(XMLNode& parent, XMLNode* first, MacroTable table, const Scope& scope);
@@ -159,6 +180,8 @@ private:
 
   XMLPP2& document_;
   std::uint64_t created_ = 0;
+  ExpansionBudget expansion_;
+  bool limitExceeded_ = false;
   // Canonical paths of the file being processed and of every include open
   // inside it.
   QStringList openFiles_;
@@ -169,7 +192,10 @@ XMLPP2::~XMLPP2() = default;
 
 bool XMLPP2::processConditionals(XMLNode* first, const QString& currentFilePath, MacroTable macros,
                                  bool expandAttributes) {
-  return Run(*this).process(first, currentFilePath, std::move(macros), expandAttributes);
+  Run run(*this);
+  const bool ok = run.process(first, currentFilePath, std::move(macros), expandAttributes);
+  lastUsage = run.usage();
+  return ok;
 }
 
 bool XMLPP2::Run::process(XMLNode* first, const QString& filePath, MacroTable macros, bool expand) {
@@ -225,6 +251,13 @@ void XMLPP2::Run::charge(std::uint64_t elements) {
   created_ += elements;
 }
 
+void XMLPP2::Run::checkExpansionBudget() {
+  if (expansion_.exhausted) {
+    fail(message("error: macro expansion read and wrote more than %1 characters")
+             .arg(document_.limits.maxExpandedCharacters));
+  }
+}
+
 void XMLPP2::Run::charge(std::uint64_t times, std::uint64_t elementsEach) {
   const std::uint64_t limit = document_.limits.maxCreatedElements;
   charge(times != 0 && elementsEach > limit / times ? limit + 1 : times * elementsEach);
@@ -274,7 +307,7 @@ void XMLPP2::Run::select(XMLElement& container, XMLNode& destination, const Macr
 void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& destination,
                                  MacroTable& table, const Scope& scope) {
   if (scope.expand)
-    expandAttributes(*element, table);
+    expandAll(*element, table);
   // A view: its comparisons with the literals check the length first, and
   // every element of every file passes through here.
   const std::string_view tag = element->tagName();
@@ -287,7 +320,7 @@ void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& d
       return;
     }
     bool ok = false;
-    const bool holds = evaluateBool(expandMacros(table, fromBytes(*expression), false, false), &ok);
+    const bool holds = evaluateBool(expand(table, *expression), &ok);
     if (ok && holds)
       select(*element, destination, table, scope);
   } else if (tag == "ifdef" || tag == "ifndef") {
@@ -364,7 +397,7 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
     keep(std::move(element), destination, table, scope);
     return;
   }
-  QString name = expandMacros(MacroTable(), fromBytes(*filename), false, true);
+  QString name = expand(MacroTable(), *filename, true);
   // Without a current file there is no directory to join: the name stays
   // relative to the working directory.
   if (QDir::isRelativePath(name) && !scope.filePath.isEmpty())
@@ -403,9 +436,9 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
     if (const std::string* macros = element->attribute("macros")) {
       childTable = mergeMacros(table, parseMacroList(withoutNewlines(fromBytes(*macros))));
       childExpand = true;
-      expandAttributes(*loaded, childTable);
+      expandAll(*loaded, childTable);
     } else if (scope.expand) {
-      expandAttributes(*loaded, table);
+      expandAll(*loaded, table);
     }
   }
   openFiles_.append(canonical);
@@ -479,8 +512,7 @@ void XMLPP2::Run::processDefine(const XMLElement& element, MacroTable& table) {
     return;
   }
   bool ok = false;
-  const uint32_t number = evaluate32(
-      expandMacros(table, fromBytes(expression ? *expression : *hexExpression), false, false), &ok);
+  const uint32_t number = evaluate32(expand(table, expression ? *expression : *hexExpression), &ok);
   if (ok)
     table.insert(key, expression ? QString::number(number) : hex(number));
 }
@@ -493,8 +525,7 @@ void XMLPP2::Run::appendCopies(const XMLElement& loop, const MacroTable& loopTab
     if (!child->toElement())
       continue;
     std::unique_ptr<XMLNode> copy = document_.cloneNode(*child);
-    forEachElement(*copy,
-                   [&loopTable](XMLElement& element) { expandAttributes(element, loopTable); });
+    forEachElement(*copy, [&](XMLElement& element) { expandAll(element, loopTable); });
     copies.appendChild(std::move(copy));
   }
 }
@@ -522,12 +553,13 @@ void XMLPP2::Run::processFor(std::unique_ptr<XMLElement> element, XMLNode& desti
   }
   uint32_t add = 0;
   if (const std::string* addText = element->attribute("add"))
-    add = signedParameter(table, *addText);
+    add = signedParameter(table, *addText, expansion_);
   else if (const std::string* subText = element->attribute("sub"))
-    add = 0u - signedParameter(table, *subText);
+    add = 0u - signedParameter(table, *subText, expansion_);
   uint32_t mul = 1;
   if (const std::string* mulText = element->attribute("mul"))
-    mul = signedParameter(table, *mulText);
+    mul = signedParameter(table, *mulText, expansion_);
+  checkExpansionBudget();
 
   // The loop ends where the next value would pass 2^32 rather than wrap
   // around below `end` again; it runs ceil((end - start) / incr) times.

@@ -20,7 +20,8 @@ public:
   // tree (has a parent) or is the document's root; a directive at the root
   // must leave exactly one element, which becomes the root. Returns false,
   // after a warning, when the load must fail: nesting or the element budget
-  // exceeded (see Limits), or no single root left. A truncated tree would give
+  // exceeded, macro expansion past its budget (see Limits), or no single
+  // root left. A truncated tree would give
   // a wrong script. After a failure at the root the document has no root.
   bool processConditionals(XMLNode* first, const QString& currentFilePath, MacroTable macros,
                            bool expandAttributes);
@@ -39,9 +40,23 @@ public:
     int maxIncludeDepth = 64;
     // Per call: loop iterations plus the elements copied by for, foreach and
     // xmlput and read by include.
-    std::uint64_t maxCreatedElements = 10'000'000;
+    // A million keeps a load within about a second and a few hundred
+    // megabytes; generated register maps stay far below it.
+    std::uint64_t maxCreatedElements = 1'000'000;
+    // Per call: characters that $(NAME) expansions read and write, over all
+    // their re-scanning passes.
+    std::int64_t maxExpandedCharacters = std::int64_t(1) << 28;
   };
   Limits limits;
+
+  // What the last call used of the per-call limits, also when it failed; a
+  // caller that loads several files against one budget lowers the limits by it.
+  struct Usage {
+    std::uint64_t createdElements = 0;
+    std::int64_t expandedCharacters = 0;
+    bool limitExceeded = false;  // the call failed on one of the limits
+  };
+  Usage lastUsage;
 
 protected:
   // Fragments defined by xmldef, kept for the life of the document.

@@ -273,6 +273,40 @@ TEST(MemoryMapImport, StopsAtTheFirstNonElementChild) {
   EXPECT_EQ(names(map.memorySegments(false)), "IMPORTED");
 }
 
+TEST(MemoryMapImport, FileAndImportsShareOneBudget) {
+  TempFiles files;
+  // Each read of part.xml creates 4 iterations of 1 unit plus 1 element.
+  files.write(QStringLiteral("part.xml"),
+              R"x(<Root><for index="i" start="0" end="4" incr="1"><MemorySegment name="P$(i)"/></for></Root>)x");
+  const QString twice = files.write(QStringLiteral("twice.xml"),
+                                    R"x(<Root><Import filename="part.xml"/><Import filename="part.xml"/></Root>)x");
+  MemoryMap map;
+  map.limits.maxCreatedElements = 12;
+  // One import fits, the second passes the budget: the whole load fails
+  // rather than giving a map without it.
+  EXPECT_FALSE(map.loadFile(twice, QString(), true));
+  EXPECT_EQ(map.rootElement(), nullptr);
+  // The next load starts with the full budget again.
+  EXPECT_EQ(map.limits.maxCreatedElements, 12u);
+  map.limits.maxCreatedElements = 16;
+  ASSERT_TRUE(map.loadFile(twice, QString(), true));
+  EXPECT_EQ(names(map.memorySegments(false)), "P0 P1 P2 P3 P0 P1 P2 P3");
+}
+
+TEST(MemoryMapImport, ExpansionBudgetCoversImports) {
+  TempFiles files;
+  files.write(QStringLiteral("part.xml"), R"x(<Root><MemorySegment name="$(N)$(N)"/></Root>)x");
+  const QString main = files.write(QStringLiteral("main.xml"),
+                                   R"x(<Root x="$(N)"><Import filename="part.xml"/></Root>)x");
+  MemoryMap map;
+  map.limits.maxExpandedCharacters = 20;
+  // "$(N)" costs 4 + 3 characters and "$(N)$(N)" 8 + 6: 21 in all.
+  EXPECT_FALSE(map.loadFile(main, QStringLiteral("N=abc"), true));
+  map.limits.maxExpandedCharacters = 21;
+  ASSERT_TRUE(map.loadFile(main, QStringLiteral("N=abc"), true));
+  EXPECT_EQ(names(map.memorySegments(false)), "abcabc");
+}
+
 TEST(MemoryMapImport, RelativeToWorkingDirectoryAfterLoadString) {
   TempFiles files;
   files.write(QStringLiteral("cwd-import.xml"), R"x(<Root><MemorySegment name="FROM_CWD"/></Root>)x");

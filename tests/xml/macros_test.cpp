@@ -76,13 +76,47 @@ TEST(ExpandMacros, MutuallyReferringValuesStopAfterFixedPasses) {
   EXPECT_EQ(expand(local, "x$(Q:$)"), "x$(Q:$)");
 }
 
-TEST(ExpandMacros, SelfDoublingValueStopsBeforeTheLengthLimit) {
-  // Every pass doubles the text; the result is the last pass that stayed
-  // within 1 MiB characters: 2^17 copies of the six-character reference.
+TEST(ExpandMacros, SelfDoublingValueStopsAtTheScanBound) {
+  // Every pass doubles the text; sixteen passes read and write 1,179,630
+  // characters, the seventeenth would pass 2 MiB: 2^16 copies of the
+  // six-character reference.
   const std::string result = expand(table({{"A", "$(A:$)$(A:$)"}}), "$(A:$)");
-  ASSERT_EQ(result.size(), std::size_t(6) << 17);
+  ASSERT_EQ(result.size(), std::size_t(6) << 16);
   EXPECT_EQ(result.find_first_not_of("$(A:)"), std::string::npos);
   EXPECT_EQ(result.substr(0, 12), "$(A:$)$(A:$)");
+}
+
+TEST(ExpandMacros, PassBeyondTheLengthLimitIsAbandoned) {
+  // One pass would write 1,200,000 characters: the text before it is kept.
+  const MacroTable local = table({{"A", std::string(600000, 'a')}});
+  EXPECT_EQ(expand(local, "$(A)$(A)"), "$(A)$(A)");
+}
+
+TEST(ExpandMacros, SlowlyGrowingValueStopsAtTheScanBound) {
+  // Each pass adds 10,000 characters, so a hundred passes would rescan
+  // 50 million; the passes stop once they have read and written 2 MiB.
+  const std::string tail(10000, 'x');
+  const std::string result = expand(table({{"A", "$(A:$)" + tail}}), "$(A:$)");
+  EXPECT_EQ(result.size() % 10000, 6u);
+  // Pass k reads 10,000 (k - 1) + 6 characters and writes 10,000 k + 6:
+  // fourteen passes use 1,960,168, the fifteenth would pass 2 MiB.
+  EXPECT_EQ(result.size() / 10000, 14u);
+  EXPECT_EQ(result.substr(0, 7), "$(A:$)x");
+}
+
+TEST(ExpandMacros, SharedBudgetStopsEveryLaterExpansion) {
+  const MacroTable local = table({{"A", "12345"}});
+  ExpansionBudget budget{20, false};
+  // "$(A)": 4 read, 5 written.
+  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("$(A)"), false, false, &budget)), "12345");
+  EXPECT_EQ(budget.remaining, 11);
+  EXPECT_FALSE(budget.exhausted);
+  expandMacros(local, QStringLiteral("$(A)$(A)"), false, false, &budget);
+  EXPECT_TRUE(budget.exhausted);
+  // Spent: later texts come back unexpanded, and text without references
+  // costs nothing.
+  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("$(A)"), false, false, &budget)), "$(A)");
+  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("plain"), false, false, &budget)), "plain");
 }
 
 TEST(ExpandMacros, LookupOrderLocalThenSecondThenBuiltins) {

@@ -582,7 +582,7 @@ TEST_F(Preprocessor, NestingCountsFromTheGivenNode) {
 }
 
 const char* const kBudget =
-    "XmlPP::processConditionals(): error: more than 10000000 elements created by <for>, "
+    "XmlPP::processConditionals(): error: more than 1000000 elements created by <for>, "
     "<foreach>, <xmlput> and <include>";
 
 TEST_F(Preprocessor, OversizedLoopFailsBeforeCopying) {
@@ -638,6 +638,31 @@ TEST_F(Preprocessor, IncludesCountTowardsTheBudget) {
       R"~(<Root><include filename="big.xml"/><include filename="big.xml"/><include filename="big.xml"/></Root>)~");
   EXPECT_FALSE(outcome.ok);
   EXPECT_NE(outcome.warnings.find("more than 12 elements"), std::string::npos);
+}
+
+TEST_F(Preprocessor, ExpansionPastItsBudgetFailsTheLoad) {
+  TestDocument document;
+  document.limits.maxExpandedCharacters = 1000;
+  const Outcome outcome = run(
+      document, R"~(<Root><for index="i" start="0" end="200" incr="1"><S n="$(i)"/></for></Root>)~");
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.warnings,
+            "XmlPP::processConditionals(): error: macro expansion read and wrote more than 1000 "
+            "characters");
+  EXPECT_TRUE(document.lastUsage.limitExceeded);
+}
+
+TEST_F(Preprocessor, HostileDefaultsInALoopEndQuickly) {
+  // A default that refers to itself grows by a thousand characters on every
+  // re-scanning pass; a loop repeats it a hundred thousand times ("$$" keeps
+  // the reference through the copy's own expansion). Each expansion stops at
+  // its scan bound, and together they pass the shared budget long before
+  // the loop ends.
+  const Outcome outcome =
+      run(R"~(<Root><for index="i" start="0" end="100000" incr="1"><S a="$$(A:$)"/></for></Root>)~",
+          "A=$(A:$)" + std::string(1000, '.'));
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_NE(outcome.warnings.find("macro expansion read and wrote more than"), std::string::npos);
 }
 
 TEST_F(Preprocessor, LargeLoopKeepsOrder) {

@@ -1,0 +1,24 @@
+// The preprocessor and the document load: part 1 is a macro list, part 2 the
+// main file, parts 3 and 4 the files a.xml and b.xml that it may include or
+// Import (and that may include each other).
+#include "fuzz/fuzz_support.h"
+#include "memorymap/memorymap.h"
+#include "mkld/bytes.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::vector<std::string> parts = splitParts(data, size, 4);
+  writeScratchFile(QStringLiteral("a.xml"), parts[2]);
+  writeScratchFile(QStringLiteral("b.xml"), parts[3]);
+  const QString main = writeScratchFile(QStringLiteral("main.xml"), parts[1]);
+  MemoryMap map;
+  // A tenth of the real budget: loops at the full million are tested by the
+  // unit tests, and here they would only slow the search down.
+  map.limits.maxCreatedElements = 100'000;
+  if (map.loadFile(main, fromBytes(parts[0]), true)) {
+    for (MemoryMapElement* segment : map.memorySegments(true)) {
+      map.programSections(segment, true);
+      map.findSegment(segment->name());
+    }
+  }
+  return 0;
+}
