@@ -28,16 +28,7 @@ set(script "${build}/firmware.elf.ld")
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 
-# Runs a command; fails the test with its output unless it succeeds.
-# The combined output is returned in `out_var`.
-function(run out_var)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT status EQUAL 0)
-    string(REPLACE ";" " " command "${ARGN}")
-    message(FATAL_ERROR "failed (${status}): ${command}\n${output}")
-  endif()
-  set(${out_var} "${output}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/cmake_test_support.cmake)
 
 function(build_example out_var)
   run(output ${CMAKE_COMMAND} --build "${build}")
