@@ -19,8 +19,8 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 block() {
   awk -v heading="$2" -v n="$3" '
     !found { found = index($0, heading) == 1; next }
-    !inside && (/^```/ || /^\.EX$/) { inside = 1; count++; next }
-    inside && (/^```$/ || /^\.EE$/) { inside = 0; if (count == n) exit; next }
+    !inside && (/^ *```/ || /^\.EX$/) { inside = 1; count++; next }
+    inside && (/^ *```$/ || /^\.EE$/) { inside = 0; if (count == n) exit; next }
     inside && count == n { print }' "$1" | sed 's/\\-/-/g; s/\\&//g; s/\\e/\\/g; s/\\(dq/"/g'
 }
 
@@ -113,6 +113,21 @@ quick_map
 quick_placement >placement.xml
 runs "global pointer fix" "$(block "$readme" "### \`\`undefined reference" 1)"
 holds "global pointer fix" firmware.ld '  __global_pointer$ = __data_start__ + 0x800;'
+holds "entry point fix" firmware.ld 'ENTRY(_start)'
+
+# The RISC-V recipe in both documents: each piece is what examples/qemu-virt,
+# which the qemu_boot test boots, does.
+fresh recipe
+for piece in "$readme|## The RISC-V recipe|1|CMakeLists.txt" "$readme|## The RISC-V recipe|2|start.S" \
+             "$readme|## The RISC-V recipe|3|CMakeLists.txt" "$manual|.SH RISC-V START-UP|1|CMakeLists.txt" \
+             "$manual|.SH RISC-V START-UP|2|CMakeLists.txt"; do
+  echo "$piece" | tr '|' '\n' >piece
+  { read -r file; read -r heading; read -r n; read -r target; } <piece
+  block "$file" "$heading" "$n" | sed "s/\\\\(aq/'/g; s/^ *//; s/^-symbols '//; s/'\$//" | tr ';' '\n' >lines
+  while IFS= read -r line; do
+    grep -qF -- "$line" "$source/examples/qemu-virt/$target" || fail "$heading block $n: $target lacks: $line"
+  done <lines
+done
 
 # Manual, DEFAULT INPUT SECTIONS: each list is what mkld writes for the name.
 fresh defaults

@@ -15,6 +15,7 @@ _start:
   la a1, __fast_start__
   la a2, __fast_end__
   call copy
+  fence.i
   la a0, __bss_start__
   la a1, __bss_end__
 1:

@@ -8,7 +8,7 @@
 # Usage: trial.sh <mkld> <source folder> <scratch folder>
 # Exits 77 (skipped) only when the RISC-V toolchain is not installed.
 set -u
-mkld=$1 source=$2 work=$3
+mkld=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") source=$2 work=$3
 here=$source/tests/doc/riscv_trial
 gcc=riscv64-unknown-elf-gcc
 command -v $gcc >/dev/null 2>&1 || { echo "SKIP: $gcc is not installed"; exit 77; }
@@ -19,11 +19,11 @@ rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 "$mkld" -memory-map-file "$here/memory-map.xml" -section-placement-file "$here/placement.xml" \
   -section-placement-macros "STACK_SIZE=4*1024" \
   -symbols '__global_pointer$=__data_start__ + 0x800;HEAP_SIZE=0x1000;__heap_end=__stack_start__' \
-  -check-segment-overflow trial.ld || exit 1
+  -entry _start -check-segment-overflow trial.ld || exit 1
 link() {  # elf, extra sources...
   elf=$1
   shift
-  $gcc -march=rv32imac -mabi=ilp32 -nostdlib -O2 -Wl,-e,_start -T trial.ld -o "$elf" \
+  $gcc -march=rv32imac_zicsr_zifencei -mabi=ilp32 -nostdlib -O2 -T trial.ld -o "$elf" \
     "$here/start.S" "$here/main.c" "$@"
 }
 link trial.elf || exit 1
