@@ -20,6 +20,13 @@ __attribute__((section(".fast"), noinline)) int fast_add(int a, int b) {
   return a + b + counter;
 }
 
+/* Where the start-up code of examples/qemu-virt goes after main. */
+void virt_exit(unsigned failed) {
+  (void)failed;
+  for (;;) {
+  }
+}
+
 int main(void) {
   char *buffer = allocate(16);
   if (buffer)

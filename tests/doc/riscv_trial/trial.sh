@@ -2,7 +2,8 @@
 # The user trial of the documentation, kept as a link test: a three-segment
 # RV32 layout with initialised data, a function that runs from ITCM, a heap
 # and a stack at the top of RAM, written from the README and the manual page
-# alone, linked with the GNU toolchain and checked with nm. Also checks that
+# alone, linked with the GNU toolchain (and the start-up code of
+# examples/qemu-virt, which the recipe describes) and checked with nm. Also checks that
 # -check-segment-overflow stops an oversized program with the README's line.
 #
 # Usage: trial.sh <mkld> <source folder> <scratch folder>
@@ -24,7 +25,7 @@ link() {  # elf, extra sources...
   elf=$1
   shift
   $gcc -march=rv32imac_zicsr_zifencei -mabi=ilp32 -nostdlib -O2 -T trial.ld -o "$elf" \
-    "$here/start.S" "$here/main.c" "$@"
+    "$source/examples/qemu-virt/start.S" "$here/main.c" "$@"
 }
 link trial.elf || exit 1
 
