@@ -147,7 +147,8 @@ std::string generateLinkerScript(const LinkerScriptInputs& inputs) {
 
 void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
                        bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
-                       const MemoryMap* placement, const QString& defaultFillPattern) {
+                       const MemoryMap* placement, const QString& defaultFillPattern,
+                       const QString& entry) {
   // A device or a pipe (/dev/null, /dev/stdout, a FIFO) must not be replaced
   // by a file: it is written in place. Anything else is replaced whole.
   const QFileInfo info(nativePath(outputFile));
@@ -176,6 +177,7 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
   inputs.defaultFillPattern = defaultFillPattern;
   inputs.memoryMap = &memoryMap;
   inputs.placement = placement;
+  inputs.entry = entry;
   generate(out, inputs);
   QString error;
   if (!out.flush() || (device && !device->flush()))

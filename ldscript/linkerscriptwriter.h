@@ -31,4 +31,5 @@ std::string generateLinkerScript(const LinkerScriptInputs& inputs);
 // was. Throws HException when the file cannot be opened or written.
 void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
                        bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
-                       const MemoryMap* placement, const QString& defaultFillPattern);
+                       const MemoryMap* placement, const QString& defaultFillPattern,
+                       const QString& entry = QString());

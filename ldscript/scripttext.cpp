@@ -236,6 +236,11 @@ void writeRunAddress(ScriptStream& out, const LayoutSection& section) {
 }
 
 void writeScriptText(ScriptStream& out, const LayoutModel& model, const ScriptOptions& options) {
+  // Without it the linker starts the program at the start of .text, which
+  // is the entry point only by chance; a loader that takes the ELF's entry
+  // (a debugger, an emulator) then starts the wrong code.
+  if (!options.entry.isEmpty())
+    out << "ENTRY(" << options.entry << ")\n\n";
   writeMemoryBlock(out, model, options.checkUnplacedSections);
   out << "SECTIONS\n{\n";
   writeSegmentSymbols(out, model);

@@ -88,11 +88,10 @@ std::optional<uint32_t> fixedSize(const SectionAttributes& attributes, const Sym
 std::optional<uint32_t> fixedStart(const SectionAttributes& attributes) {
   if (!attributes.hasStart() || attributes.start->front() == '+')
     return std::nullopt;
-  bool ok = false;
-  const uint64_t value = evaluateUnsigned(fromBytes(*attributes.start), &ok);
-  if (!ok || value > 0xffffffffu)
+  const std::optional<uint64_t> value = evaluateUnsigned(fromBytes(*attributes.start));
+  if (!value || *value > 0xffffffffu)
     return std::nullopt;
-  return static_cast<uint32_t>(value);
+  return static_cast<uint32_t>(*value);
 }
 
 }  // namespace
