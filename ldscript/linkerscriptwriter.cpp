@@ -15,14 +15,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/bytes.h"
+#include "base/console.h"
+#include "base/diagnostics.h"
+#include "base/fatalerror.h"
 #include "ldscript/scriptstream.h"
 #include "ldscript/sectionentry.h"
 #include "ldscript/sectionlayout.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
-#include "mkld/commandline.h"
-#include "mkld/console.h"
-#include "mkld/hexception.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ QHash<QString, MemoryMapElement*> segmentsByName(const MemoryMap& memoryMap) {
 // segments are the ones written), then the placement file's, each continuing
 // the chain of the memory-map segment it names.
 Entries buildSectionList(const SegmentSources& sources, const MemoryMap& memoryMap,
-                         const MemoryMap* placement) {
+                         const MemoryMap* placement, bool verbose) {
   Entries entries;
   // The newest entry of each segment name, so a placement segment continues
   // the chain that the list search from its end would find.
@@ -218,7 +218,8 @@ std::optional<uint32_t> fixedSize(const MemoryMapElement& section, const SymbolV
 
 // Marks, per segment chain, the earliest section that asks to be placed from
 // the segment end and is followed only by sections of fixed size.
-void markEndPlacement(const Entries& entries, const QMap<QString, QString>& symbols) {
+void markEndPlacement(const Entries& entries, const QMap<QString, QString>& symbols,
+                      Diagnostics& diagnostics) {
   const SymbolValues values = symbolValues(symbols);
   for (const std::unique_ptr<SectionEntry>& last : entries) {
     if (!last->lastInSegment)
@@ -233,9 +234,9 @@ void markEndPlacement(const Entries& entries, const QMap<QString, QString>& symb
           break;
         for (const SectionEntry* earlier = entry->prev; earlier; earlier = earlier->prev) {
           if (wantsSegmentEnd(*earlier)) {
-            printError(QLatin1String("warning: cannot place section ") + fromBytes(earlier->name) +
-                       QLatin1String(" at end of segment because section ") + fromBytes(entry->name) +
-                       QLatin1String(" does not have a fixed size\n"));
+            diagnostics.plainWarning(QLatin1String("cannot place section ") + fromBytes(earlier->name) +
+                                     QLatin1String(" at end of segment because section ") +
+                                     fromBytes(entry->name) + QLatin1String(" does not have a fixed size"));
             break;
           }
         }
@@ -352,7 +353,7 @@ private:
   std::vector<char> compared_;
 };
 
-void generate(ScriptStream& out, const LinkerScriptInputs& inputs) {
+void generate(ScriptStream& out, const LinkerScriptInputs& inputs, Diagnostics& diagnostics) {
   const MemoryMap& memoryMap = *inputs.memoryMap;
   const SegmentSources sources = segmentSources(memoryMap, inputs.placement);
 
@@ -364,9 +365,9 @@ void generate(ScriptStream& out, const LinkerScriptInputs& inputs) {
     out << "  " << it.key() << " = " << it.value() << ";\n";
   out << "\n";
 
-  const Entries entries = buildSectionList(sources, memoryMap, inputs.placement);
-  markEndPlacement(entries, inputs.symbols);
-  SectionLayout layout(entries, out, inputs.checkSegmentOverflow, inputs.defaultFillPattern);
+  const Entries entries = buildSectionList(sources, memoryMap, inputs.placement, inputs.verbose);
+  markEndPlacement(entries, inputs.symbols, diagnostics);
+  SectionLayout layout(entries, out, inputs);
   for (const std::unique_ptr<SectionEntry>& entry : entries)
     layout.layoutSection(*entry);
   out << "}\n\n";
@@ -374,15 +375,14 @@ void generate(ScriptStream& out, const LinkerScriptInputs& inputs) {
 
 }  // namespace
 
-std::string generateLinkerScript(const LinkerScriptInputs& inputs) {
+std::string generateLinkerScript(const LinkerScriptInputs& inputs, Diagnostics& diagnostics) {
   ScriptStream out;
-  generate(out, inputs);
+  generate(out, inputs, diagnostics);
   return out.text();
 }
 
-void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
-                       bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
-                       const MemoryMap* placement, const QString& defaultFillPattern) {
+void writeLinkerScript(const QString& outputFile, const LinkerScriptInputs& inputs,
+                       Diagnostics& diagnostics) {
   // A device or a pipe (/dev/null, /dev/stdout, a FIFO) must not be replaced
   // by a file: it is written in place. Anything else is replaced whole.
   const QFileInfo info(nativePath(outputFile));
@@ -401,15 +401,15 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
       file = replacing.get();
   }
   if (!file)
-    throw HException(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
+    throw FatalError(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
 
   ScriptStream out(file);
-  generate(out, {symbols, checkSegmentOverflow, checkUnplacedSections, &memoryMap, placement, defaultFillPattern});
+  generate(out, inputs, diagnostics);
   QString error;
   if (!out.flush() || (device && !device->flush()))
     error = file->errorString();
   else if (replacing)
     error = replacing->commit();
   if (!error.isEmpty())
-    throw HException(QLatin1String("cannot write ") + outputFile + QLatin1String(": ") + error);
+    throw FatalError(QLatin1String("cannot write ") + outputFile + QLatin1String(": ") + error);
 }

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "mkld/bytes.h"
-#include "mkld/commandline.h"
-#include "mkld/console.h"
+#include "base/bytes.h"
+#include "base/console.h"
+#include "base/fatalerror.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ void writeSizeLine(ScriptStream& out, std::string_view stem, const SectionAttrib
 
 QString message(std::initializer_list<std::string_view> pieces) { return fromBytes(concat(pieces)); }
 
-[[noreturn]] void fail(std::initializer_list<std::string_view> pieces) { throw message(pieces); }
+[[noreturn]] void fail(std::initializer_list<std::string_view> pieces) { throw FatalError(message(pieces)); }
 
 }  // namespace
 
@@ -206,11 +206,12 @@ struct SectionLayout::Frame {
 };
 
 SectionLayout::SectionLayout(const std::vector<std::unique_ptr<SectionEntry>>& entries,
-                             ScriptStream& stream, bool checkSegmentOverflow,
-                             QString defaultFillPattern)
+                             ScriptStream& stream, const ScriptOptions& options)
     : out_(stream),
-      checkSegmentOverflow_(checkSegmentOverflow),
-      defaultFillPattern_(toStdBytes(defaultFillPattern)) {
+      checkSegmentOverflow_(options.checkSegmentOverflow),
+      missingRunInError_(options.missingRunInError),
+      verbose_(options.verbose),
+      defaultFillPattern_(toStdBytes(options.defaultFillPattern)) {
   firstByName_.reserve(entries.size());
   for (const std::unique_ptr<SectionEntry>& entry : entries) {
     firstByName_.emplace(entry->name, entry.get());  // keeps the first of a name
@@ -239,10 +240,10 @@ SectionEntry* SectionLayout::advance(Frame& frame) {
   for (;;) {
     switch (frame.step) {
       case Frame::Step::Enter:
-        if (verbose)
+        if (verbose_)
           printOutput(message({"Laying out section "sv, entry.name, "\n"sv}));
         if (entry.laidOut) {
-          if (verbose)
+          if (verbose_)
             printOutput(message({"Section "sv, entry.name, " already laid out\n"sv}));
           return nullptr;
         }
@@ -273,9 +274,9 @@ SectionEntry* SectionLayout::advance(Frame& frame) {
         if (attributes.runIn) {
           work.runSection = findRunSection(entry);
           if (!work.runSection) {
-            if (missingRunInError)
+            if (missingRunInError_)
               fail({"cannot find run section "sv, *attributes.runIn, " referenced in "sv, work.stem});
-            if (verbose) {
+            if (verbose_) {
               printOutput(message({"Discarding "sv, entry.name, " because run in section "sv, *attributes.runIn,
                                    " not found\n"sv}));
             }

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ldscript/scriptoptions.h"
 #include "ldscript/scriptstream.h"
 #include "ldscript/sectionentry.h"
 
@@ -24,11 +25,11 @@ public:
   // Borrows the entries and the stream for its lifetime. The entries' fields
   // that locate them (prev, section, name) must not change meanwhile.
   SectionLayout(const std::vector<std::unique_ptr<SectionEntry>>& entries, ScriptStream& stream,
-                bool checkSegmentOverflow, QString defaultFillPattern);
+                const ScriptOptions& options);
   ~SectionLayout();
 
   // Writes `entry` once, after whatever it depends on; an entry already laid
-  // out writes nothing. Throws the error message as a QString: a dependency
+  // out writes nothing. Throws FatalError: a dependency
   // cycle, a run section with run-in sections of its own, or (when
   // missingRunInError is set) a missing run section.
   void layoutSection(SectionEntry& entry);
@@ -46,6 +47,8 @@ private:
 
   ScriptStream& out_;
   const bool checkSegmentOverflow_;
+  const bool missingRunInError_;
+  const bool verbose_;
   const std::string defaultFillPattern_;
   // Keys are views of the entries' names and of the documents' attribute
   // texts, which outlive the layout.

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "mkld/bytes.h"
-#include "mkld/commandline.h"
+#include "base/bytes.h"
+#include "base/fatalerror.h"
 
 namespace {
 
@@ -19,15 +19,6 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 // A hand-built list of entries over hand-built elements.
 class Sections {
 public:
-  Sections() {
-    verbose = false;
-    missingRunInError = true;
-  }
-  ~Sections() {
-    verbose = false;
-    missingRunInError = true;
-  }
-
   const MemoryMapElement& segment(const std::string& name) {
     elements_.push_back(std::make_unique<MemoryMapElement>("MemorySegment", false));
     elements_.back()->setAttribute("name", name);
@@ -55,17 +46,21 @@ public:
         order.push_back(entry.get());
     }
     ScriptStream stream;
-    SectionLayout layout(entries, stream, checkSegmentOverflow, fromBytes(defaultFill));
+    ScriptOptions layoutOptions = options;
+    layoutOptions.checkSegmentOverflow = checkSegmentOverflow;
+    layoutOptions.defaultFillPattern = fromBytes(defaultFill);
+    SectionLayout layout(entries, stream, layoutOptions);
     try {
       for (SectionEntry* entry : order)
         layout.layoutSection(*entry);
-    } catch (const QString& message) {
-      return stream.text() + "ERROR " + toStdBytes(message);
+    } catch (const FatalError& e) {
+      return stream.text() + "ERROR " + toStdBytes(e.message());
     }
     return stream.text();
   }
 
   std::vector<std::unique_ptr<SectionEntry>> entries;
+  ScriptOptions options;
 
 private:
   std::vector<std::unique_ptr<MemoryMapElement>> elements_;
@@ -486,7 +481,7 @@ TEST(SectionLayout, Errors) {
 
 TEST(SectionLayout, MissingRunSectionDiscarded) {
   Sections s;
-  missingRunInError = false;
+  s.options.missingRunInError = false;
   const MemoryMapElement& flash = s.segment("FLASH");
   s.add(flash, {{"name", ".a"}});
   s.add(flash, {{"name", ".gone1"}, {"runin", ".none"}});
@@ -507,7 +502,7 @@ TEST(SectionLayout, MissingRunSectionDiscarded) {
 
 TEST(SectionLayout, AllPredecessorsDiscardedStartsAtSegmentStart) {
   Sections s;
-  missingRunInError = false;
+  s.options.missingRunInError = false;
   const MemoryMapElement& flash = s.segment("FLASH");
   s.add(flash, {{"name", ".gone"}, {"runin", ".none"}});
   s.add(flash, {{"name", ".b"}});
@@ -517,14 +512,14 @@ TEST(SectionLayout, AllPredecessorsDiscardedStartsAtSegmentStart) {
 
 TEST(SectionLayout, VerboseLinesFollowTheWalk) {
   Sections s;
-  missingRunInError = false;
+  s.options.missingRunInError = false;
   const MemoryMapElement& flash = s.segment("FLASH");
   const MemoryMapElement& ram = s.segment("RAM");
   SectionEntry& text = s.add(flash, {{"name", ".text"}});
   SectionEntry& fast = s.add(flash, {{"name", ".fast"}, {"runin", ".run"}});
   SectionEntry& gone = s.add(flash, {{"name", ".gone"}, {"runin", ".nowhere"}});
   SectionEntry& run = s.add(ram, {{"name", ".run"}});
-  verbose = true;
+  s.options.verbose = true;
   testing::internal::CaptureStdout();
   s.layout(false, "", {&run, &text, &gone, &fast});
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -648,6 +643,7 @@ public:
     state_[entry] = {false, true, false};
   }
 
+  bool missingRunInError = true;
   std::string log;
   std::string written;
 
@@ -666,7 +662,7 @@ TEST(SectionLayout, SameWalkAsTheRecursiveDescription) {
   auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   for (int round = 0; round < 2000; ++round) {
     Sections s;
-    missingRunInError = pick(2) == 0;
+    s.options.missingRunInError = pick(2) == 0;
     const int segmentCount = 1 + pick(3);
     std::vector<const MemoryMapElement*> segments;
     for (int i = 0; i < segmentCount; ++i)
@@ -688,6 +684,7 @@ TEST(SectionLayout, SameWalkAsTheRecursiveDescription) {
     }
 
     RecursiveModel model(s.entries);
+    model.missingRunInError = s.options.missingRunInError;
     std::string expectedError;
     try {
       for (const auto& entry : s.entries)
@@ -696,11 +693,10 @@ TEST(SectionLayout, SameWalkAsTheRecursiveDescription) {
       expectedError = message;
     }
 
-    verbose = true;
+    s.options.verbose = true;
     testing::internal::CaptureStdout();
     const std::string text = s.layout();
     const std::string log = testing::internal::GetCapturedStdout();
-    verbose = false;
 
     std::string written;
     for (size_t at = text.find("_size__ = SIZEOF("); at != std::string::npos;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

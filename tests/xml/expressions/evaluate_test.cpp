@@ -5,7 +5,7 @@
 #include <QString>
 #include <string>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

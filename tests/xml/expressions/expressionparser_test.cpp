@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "xml/expressions/parserexception.h"
 
 namespace {
