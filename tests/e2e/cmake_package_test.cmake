@@ -34,6 +34,7 @@ function(check_generator generator build)
       "-DCMAKE_PREFIX_PATH=${prefix}")
   run(ignored ${CMAKE_COMMAND} --build "${build}" --target app_linker_script)
   run(ignored ${CMAKE_COMMAND} --build "${build}" --target tool_linker_script)
+  run(ignored ${CMAKE_COMMAND} --build "${build}" --target validate_placement)
 
   # Every macro and symbol item arrives as written.
   set(script_path "${build}/scripts/app script.ld")
