@@ -5,6 +5,7 @@
 #     [SECTION_PLACEMENT_MACROS <NAME=VALUE>...]
 #     [SYMBOLS <NAME=VALUE>...]
 #     [CHECK_SEGMENT_OVERFLOW]
+#     [ENTRY <symbol>]
 #     [OUTPUT <file>])
 #
 # Generates a linker script with mkld and links <target> with it. The script
@@ -76,7 +77,7 @@ endmacro()
 function(mkld_add_linker_script target)
   cmake_parse_arguments(PARSE_ARGV 1 MKLD
     "CHECK_SEGMENT_OVERFLOW"
-    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT"
+    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT;ENTRY"
     "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;SYMBOLS")
   if(MKLD_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "mkld_add_linker_script: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
@@ -110,6 +111,9 @@ function(mkld_add_linker_script target)
   endif()
   if(MKLD_CHECK_SEGMENT_OVERFLOW)
     list(APPEND arguments -check-segment-overflow)
+  endif()
+  if(MKLD_ENTRY)
+    list(APPEND arguments -entry "${MKLD_ENTRY}")
   endif()
   list(APPEND arguments -dependency-file "${depfile}" "${script}")
 

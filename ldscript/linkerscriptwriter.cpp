@@ -357,6 +357,11 @@ void generate(ScriptStream& out, const LinkerScriptInputs& inputs, Diagnostics& 
   const MemoryMap& memoryMap = *inputs.memoryMap;
   const SegmentSources sources = segmentSources(memoryMap, inputs.placement);
 
+  // Without it the linker starts the program at the start of .text, which
+  // is the entry point only by chance; a loader that takes the ELF's entry
+  // (a debugger, an emulator) then starts the wrong code.
+  if (!inputs.entry.isEmpty())
+    out << "ENTRY(" << inputs.entry << ")\n\n";
   writeMemoryBlock(out, sources, inputs.checkUnplacedSections);
   out << "SECTIONS\n{\n";
   writeSegmentSymbols(out, sources.segments);

@@ -10,6 +10,7 @@ struct ScriptOptions {
   bool checkSegmentOverflow = false;
   bool checkUnplacedSections = true;
   QString defaultFillPattern;
+  QString entry;  // ENTRY(entry) opens the script; empty: no ENTRY statement
   // A run section that cannot be found is an error; when false
   // (-disable-missing-runin-error) the section is discarded.
   bool missingRunInError = true;

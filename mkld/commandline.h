@@ -24,6 +24,8 @@ struct CommandLineOptions {
   bool verbose = false;
   // Extension (not in the usage text): the located lines of -diagnostics.
   bool diagnostics = false;
+  // Extension: the symbol of the script's ENTRY statement; empty for none.
+  QString entry;
 };
 
 // Fills `options` from the argument vector (argv[0] is the program name).

@@ -67,6 +67,7 @@ void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, 
   inputs.defaultFillPattern = options.defaultFillPattern;
   inputs.missingRunInError = options.missingRunInError;
   inputs.verbose = options.verbose;
+  inputs.entry = options.entry;
   inputs.memoryMap = &memoryMap;
   inputs.placement = placement;
   writeLinkerScript(options.outputFile, inputs, diagnostics);

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/bytes.h"
 #include "ldscript/sectionentry.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
 
 namespace {
 
