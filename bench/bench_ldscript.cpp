@@ -5,9 +5,9 @@
 #include <QString>
 
 #include "base/bytes.h"
+#include "base/diagnostics.h"
 #include "ldscript/linkerscriptwriter.h"
 #include "memorymap/memorymap.h"
-#include "base/diagnostics.h"
 
 namespace {
 

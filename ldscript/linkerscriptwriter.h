@@ -3,9 +3,11 @@
 // output-section statement per program section.
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <string>
 
+#include "ldscript/layoutmodel.h"
 #include "ldscript/scriptoptions.h"
 
 class Diagnostics;
@@ -16,9 +18,13 @@ struct LinkerScriptInputs : ScriptOptions {
   const MemoryMap* placement = nullptr;  // none without a placement file
 };
 
-// The whole script text, as bytes. Prints the -verbose progress lines,
-// reports the end-placement warnings to `diagnostics` and throws the layout's
-// errors as FatalError.
+// The layout every writer prints: section list, end placement and layout
+// walk. Prints the -verbose progress lines, reports the end-placement
+// warnings to `diagnostics` and throws the layout's errors as FatalError. The
+// model borrows the documents.
+LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnostics);
+
+// The whole script text, as bytes, made as computeLayout() says.
 std::string generateLinkerScript(const LinkerScriptInputs& inputs, Diagnostics& diagnostics);
 
 // Writes the script to `outputFile` as it is made, replacing the file only
