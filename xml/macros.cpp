@@ -30,13 +30,14 @@ constexpr qint64 kMaxScannedCharacters = qint64(2) << 20;
 class Expander {
 public:
   Expander(const MacroTable& local, bool searchSecondTable, bool searchBuiltins,
-           ExpansionBudget* budget)
+           ExpansionBudget* budget, QStringList* undefined)
       : local_(local),
         registry_(MacroRegistry::instance()),
         searchSecondTable_(searchSecondTable),
         searchBuiltins_(searchBuiltins),
         macro_(registry_.macroCharacter()),
-        budget_(budget) {}
+        budget_(budget),
+        undefined_(undefined) {}
 
   QString expand(const QString& text) {
     if (!text.contains(macro_))
@@ -136,6 +137,8 @@ private:
     if (!value && searchBuiltins_)
       value = find(registry_.builtins(), key);
     if (!value) {
+      if (colon < 0 && undefined_ && !undefined_->contains(key))
+        undefined_->append(key);
       out.append(fallback);
       return;
     }
@@ -173,14 +176,15 @@ private:
   const bool searchBuiltins_;
   const QChar macro_;
   ExpansionBudget* const budget_;
+  QStringList* const undefined_;
   std::optional<QDateTime> now_;
 };
 
 }  // namespace
 
 QString expandMacros(const MacroTable& local, const QString& text, bool searchSecondTable,
-                     bool searchBuiltins, ExpansionBudget* budget) {
-  return Expander(local, searchSecondTable, searchBuiltins, budget).expand(text);
+                     bool searchBuiltins, ExpansionBudget* budget, QStringList* undefined) {
+  return Expander(local, searchSecondTable, searchBuiltins, budget, undefined).expand(text);
 }
 
 MacroTable parseMacroList(const QString& text) {

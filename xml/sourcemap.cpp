@@ -1,5 +1,9 @@
 #include "xml/sourcemap.h"
 
+#include <QFile>
+#include <algorithm>
+
+#include "mkld/bytes.h"
 #include "xml/xmlnode.h"
 
 namespace {
@@ -47,6 +51,10 @@ std::uint32_t SourceMap::openedBy(std::uint32_t file) const {
   return file < files_.size() ? files_[file].openedBy : 0;
 }
 
+SourceMap::Place SourceMap::placeOf(const XMLNode& node) {
+  return {node.file, node.origin, node.line, node.column};
+}
+
 SourceLocation SourceMap::location(const XMLNode& node) const {
   return location(node.file, node.line, node.column);
 }
@@ -67,9 +75,12 @@ std::vector<SourceMap::Note> SourceMap::notes(std::uint32_t file, std::uint32_t 
   for (std::uint32_t o = origin < origins_.size() ? origin : 0; o != 0 && notes.size() < kMaxNotes;
        o = origins_[o].origin) {
     const Origin& copy = origins_[o];
-    notes.push_back({location(copy.file, copy.line, copy.column),
-                     QLatin1String("in a copy made by <") + directiveName(copy.directive) +
-                         QLatin1Char('>')});
+    Note note{location(copy.file, copy.line, copy.column),
+              QLatin1String("in a copy made by <") + directiveName(copy.directive) + QLatin1Char('>')};
+    // A fragment that puts itself repeats one note many times over.
+    if (notes.empty() || notes.back().where.line != note.where.line ||
+        notes.back().where.column != note.where.column || notes.back().text != note.text)
+      notes.push_back(std::move(note));
   }
   for (std::uint32_t f = file < files_.size() ? file : 0;
        f != 0 && files_[f].openedBy != 0 && notes.size() < kMaxNotes;
@@ -86,7 +97,78 @@ std::vector<SourceMap::Note> SourceMap::notes(std::uint32_t file, std::uint32_t 
 
 void SourceMap::report(Diagnostics& diagnostics, Severity severity, const XMLNode& node,
                        const QString& text) const {
-  ::report(diagnostics, severity, location(node), text, notes(node));
+  report(diagnostics, severity, placeOf(node), text);
+}
+
+void SourceMap::report(Diagnostics& diagnostics, Severity severity, const Place& place,
+                       const QString& text) const {
+  if (diagnostics.located()) {
+    ::report(diagnostics, severity, location(place.file, place.line, place.column), text,
+             notes(place.file, place.origin));
+  }
+}
+
+void SourceMap::reportExpression(Diagnostics& diagnostics, const XMLElement& element,
+                                 const char* attribute, const QString& text,
+                                 const EvaluationError& error, const QString& consequence) const {
+  if (!diagnostics.located())
+    return;
+  const qsizetype offset = std::clamp<qsizetype>(error.offset, 0, text.size());
+  const QString rest = text.mid(offset).trimmed();
+  QString message = QLatin1String("cannot evaluate ") + QLatin1String(attribute) +
+                    QLatin1String("=\"") + text + QLatin1String("\" of <") +
+                    fromBytes(element.tagName());
+  if (const std::string* name = element.attribute("name"))
+    message += QLatin1String(" name=\"") + fromBytes(*name) + QLatin1Char('"');
+  message += QLatin1String(">: ") + error.message;
+  message += rest.isEmpty() ? QLatin1String(" at the end of the text")
+                            : QLatin1String(" at \"") + rest + QLatin1Char('"');
+  message += QLatin1String("; ") + consequence;
+  ::report(diagnostics, Severity::Warning, attributeLocation(element, attribute, text, offset),
+           message, notes(element));
+}
+
+// Reads the start tag again from the file: attribute positions are not kept
+// on the nodes, and this runs only for a report.
+SourceLocation SourceMap::attributeLocation(const XMLElement& element, const char* attribute,
+                                            const QString& text, qsizetype offset) const {
+  const SourceLocation own = location(element);
+  if (element.file == 0 || element.file >= files_.size())
+    return own;
+  if (cachedFile_ != element.file) {
+    QFile file(nativePath(files_[element.file].path));
+    cachedText_ = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    cachedFile_ = element.file;
+  }
+  const QByteArray& data = cachedText_;
+  // The start of the element's line, then its '<'.
+  qsizetype at = 0;
+  for (int line = 0; line < element.line && at >= 0; ++line) {
+    at = data.indexOf('\n', at);
+    if (at >= 0)
+      ++at;
+  }
+  if (at < 0)
+    return own;
+  at += element.column - 1;
+  const qsizetype tagEnd = data.indexOf('>', at);
+  const QByteArray name = QByteArray(attribute) + '=';
+  for (qsizetype found = data.indexOf(name, at); found >= 0 && (tagEnd < 0 || found < tagEnd);
+       found = data.indexOf(name, found + 1)) {
+    const char before = found > 0 ? data[found - 1] : ' ';
+    const qsizetype quote = found + name.size();
+    if ((before != ' ' && before != '\t' && before != '\n' && before != '"' && before != '\'') ||
+        quote >= data.size() || (data[quote] != '"' && data[quote] != '\''))
+      continue;
+    qsizetype value = quote + 1;
+    const QByteArray shown = toBytes(text);
+    if (data.mid(value, shown.size()) == shown && data.mid(value + shown.size(), 1) == data.mid(quote, 1))
+      value += toBytes(text.left(offset)).size();
+    const qsizetype lineStart = data.lastIndexOf('\n', value - 1) + 1;
+    return {own.file, own.line + static_cast<int>(data.mid(at, value - at).count('\n')),
+            static_cast<int>(value - lineStart + 1)};
+  }
+  return own;
 }
 
 void report(Diagnostics& diagnostics, Severity severity, const SourceLocation& where,

@@ -9,12 +9,15 @@
 // reported.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <vector>
 
 #include "base/diagnostics.h"
+#include "xml/expressions/evaluate.h"
 
+class XMLElement;
 class XMLNode;
 
 class SourceMap {
@@ -26,6 +29,15 @@ public:
     SourceLocation where;
     QString text;
   };
+
+  // A node's place as the node holds it, kept apart from the node.
+  struct Place {
+    std::uint32_t file = 0;
+    std::uint32_t origin = 0;
+    int line = 0;  // as XMLNode::line, from 0
+    int column = 0;
+  };
+  static Place placeOf(const XMLNode& node);
 
   SourceMap();
 
@@ -49,6 +61,15 @@ public:
   // Reports `text` at the node, followed by its notes.
   void report(Diagnostics& diagnostics, Severity severity, const XMLNode& node,
               const QString& text) const;
+  void report(Diagnostics& diagnostics, Severity severity, const Place& place,
+              const QString& text) const;
+  // Warns that `attribute` of `element`, whose (expanded) text is `text`,
+  // does not evaluate: names the attribute, its text, the reason and where
+  // evaluation stopped (located at that character when the file shows the
+  // same text); `consequence` says what is taken instead.
+  void reportExpression(Diagnostics& diagnostics, const XMLElement& element, const char* attribute,
+                        const QString& text, const EvaluationError& error,
+                        const QString& consequence) const;
 
 private:
   struct File {
@@ -63,8 +84,17 @@ private:
     std::uint32_t origin;  // the directive element's own origin
   };
 
+  // Where the value of `attribute` starts in the element's start tag, plus
+  // `offset` characters when the file holds exactly `text` there; the
+  // element's own place when the file no longer shows the attribute.
+  SourceLocation attributeLocation(const XMLElement& element, const char* attribute,
+                                   const QString& text, qsizetype offset) const;
+
   std::vector<File> files_;
   std::vector<Origin> origins_;
+  // The last file read back for attributeLocation.
+  mutable std::uint32_t cachedFile_ = 0;
+  mutable QByteArray cachedText_;
 };
 
 // Reports a located line of `severity` followed by `notes`.

@@ -728,6 +728,21 @@ std::unique_ptr<XMLNode> XMLDocument::cloneNode(const XMLNode& node) {
   return top;
 }
 
+void QXMLDocument::reportLoadProblem(Diagnostics& diagnostics, Severity severity) const {
+  if (!diagnostics.located())
+    return;
+  std::vector<SourceMap::Note> notes;
+  for (size_t i = 1; i < problem.size(); ++i)
+    notes.push_back({sources.location(loadedFile, problem[i].line - 1, problem[i].column), problem[i].text});
+  for (SourceMap::Note& note : sources.notes(loadedFile, 0))
+    notes.push_back(std::move(note));
+  const SourceLocation where =
+      problem.empty() ? sources.location(loadedFile, -1, 0)
+                      : sources.location(loadedFile, problem.front().line - 1, problem.front().column);
+  report(diagnostics, severity, where,
+         problem.empty() ? QStringLiteral("the file cannot be read") : problem.front().text, notes);
+}
+
 bool QXMLDocument::load(const QString& path, std::uint32_t openedBy) {
   loadedFile = sources.addFile(path, openedBy);
   const QByteArray encoded = toBytes(path);

@@ -91,6 +91,10 @@ public:
   bool load(const QString& path, std::uint32_t openedBy = 0);
   // The SourceMap file of the last load, also when it failed.
   std::uint32_t loadedFile = 0;
+  // Reports `problem` of the last load at its places in the file, the reason
+  // with `severity` and the rest as notes, then the includes and Imports
+  // that read the file.
+  void reportLoadProblem(Diagnostics& diagnostics, Severity severity) const;
 
   // Every path that load() read, in order, repeats included: what a build
   // tool must watch to know when the output is out of date. A file that was
