@@ -1,5 +1,9 @@
 #include "base/didyoumean.h"
 
+#include "mkld/bytes.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 #include <vector>
 
@@ -58,4 +62,16 @@ QString didYouMean(const QString& name, const QStringList& known) {
   const QString closest = closestName(name, known);
   return closest.isEmpty() ? QString()
                            : QLatin1String("; did you mean \"") + closest + QLatin1String("\"?");
+}
+
+QString didYouMeanFile(const QString& path) {
+  const QFileInfo info(nativePath(path));
+  QStringList files;
+  for (const QString& name : info.dir().entryList(QDir::Files | QDir::Readable, QDir::Name))
+    files.append(fromNativePath(name));
+  const QString closest = closestName(fromNativePath(info.fileName()), files);
+  if (closest.isEmpty())
+    return QString();
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  return QLatin1String("; did you mean \"") + path.left(slash + 1) + closest + QLatin1String("\"?");
 }

@@ -12,3 +12,7 @@ QString closestName(const QString& name, const QStringList& known);
 
 // "; did you mean "X"?" for the closest name, or empty.
 QString didYouMean(const QString& name, const QStringList& known);
+
+// "; did you mean "DIR/X"?" for the file of its folder whose name is closest
+// to the last part of `path` (both hold the path's bytes), or empty.
+QString didYouMeanFile(const QString& path);

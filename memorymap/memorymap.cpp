@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/didyoumean.h"
 #include "memorymap/names.h"
 #include "mkld/bytes.h"
 #include "xml/expressions/evaluate.h"
@@ -205,7 +206,8 @@ bool MemoryMap::loadString(const QString& text) {
   return true;
 }
 
-std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path, std::uint32_t openedBy) {
+std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path, std::uint32_t openedBy,
+                                                     const XMLElement* importElement) {
   QString expanded = expandMacros(MacroTable(), path, true, true);
   if (QFileInfo(expanded).isRelative() && !filePath.isEmpty())
     expanded = fromNativePath(QFileInfo(nativePath(filePath)).absolutePath()) + QLatin1Char('/') + expanded;
@@ -218,9 +220,18 @@ std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path, std::
   lastUsage = Usage();
   bool ok = load(expanded, openedBy) && root();
   if (!ok && diagnostics) {
-    // The file named on the command line fails the run; an Import is left out.
-    reportLoadProblem(*diagnostics, openedBy ? Severity::Warning : Severity::Error);
+    // The file named on the command line fails the run; an Import is left
+    // out, and one whose file cannot be read is reported at the Import.
+    if (openedBy && !readError.isEmpty() && importElement) {
+      sources.report(*diagnostics, Severity::Warning, *importElement,
+                     QLatin1String("cannot read imported file \"") + expanded + QLatin1String("\": ") +
+                         readError + didYouMeanFile(expanded));
+    } else {
+      reportLoadProblem(*diagnostics, openedBy ? Severity::Warning : Severity::Error);
+    }
   }
+  if (ok && diagnostics)
+    reportNotices(*diagnostics);
   if (ok && preprocess) {
     ok = processConditionals(root(), expanded, parseMacroList(macroList), true) && root();
     limits.maxCreatedElements -= std::min(limits.maxCreatedElements, lastUsage.createdElements);
@@ -247,7 +258,7 @@ bool MemoryMap::importFiles() {
       const std::string* fileName = element->attribute("filename");
       const std::uint32_t origin = sources.addOrigin(SourceMap::Directive::Import, *element);
       if (std::unique_ptr<MemoryMapElement> imported =
-              readFile(fileName ? fromBytes(*fileName) : QString(), origin)) {
+              readFile(fileName ? fromBytes(*fileName) : QString(), origin, element)) {
         MemoryMapElement* importedRoot = imported.get();
         importedRoot->importElement = top->replaceChild(element, std::move(imported));
       } else if (lastUsage.limitExceeded) {

@@ -40,8 +40,10 @@ public:
   QString doctypeName;
 
 private:
-  // `openedBy`: the SourceMap origin of the Import that names the file.
-  std::unique_ptr<MemoryMapElement> readFile(const QString& path, std::uint32_t openedBy = 0);
+  // `openedBy`: the SourceMap origin of the `importElement` that names the
+  // file; 0 and null for the file named by the user.
+  std::unique_ptr<MemoryMapElement> readFile(const QString& path, std::uint32_t openedBy = 0,
+                                             const XMLElement* importElement = nullptr);
   // Resolves starts and sizes, and checks the names, of the loaded tree.
   void resolve();
   // False when an imported file failed on a preprocessing limit: leaving

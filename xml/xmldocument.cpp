@@ -160,6 +160,7 @@ public:
   int errorLine() const { return errorLine_; }
   // Why the parse failed or gave no root; empty when neither happened.
   std::vector<XMLDocument::Remark> takeProblem() { return std::move(problem_); }
+  std::vector<XMLDocument::Remark> takeNotices() { return std::move(notices_); }
 
 private:
   enum class Outcome { Continue, Error, Abandon };
@@ -189,6 +190,12 @@ private:
       unterminated_.emplace(remark(at, std::move(text)));
   }
   void explainMissingRoot();
+  // Input skipped in a file that reads well. A file full of them says so a
+  // few times, not once per line: each costs a count from the start.
+  void notice(const char* at, QString text) {
+    if (notices_.size() < 10)
+      notices_.push_back(remark(at, std::move(text)));
+  }
 
   std::string_view readName() {
     const char* start = p_;
@@ -262,6 +269,7 @@ private:
   const char* tagOpen_ = nullptr;  // the '<' of the tag being read
   std::optional<XMLDocument::Remark> unterminated_;
   std::vector<XMLDocument::Remark> problem_;
+  std::vector<XMLDocument::Remark> notices_;
 };
 
 bool Reader::run() {
@@ -349,15 +357,15 @@ Reader::Outcome Reader::processingInstruction() {
     skipSpace();
     const char quote = *p_;
     if (quote != '"' && quote != '\'') {
-      problem_.push_back(remark(p_, QLatin1String("the value of ") + quotedName(name) +
-                                        QLatin1String("= in the XML declaration is not quoted; "
+      problem_.push_back(remark(p_, QLatin1String("the value of \"") + quotedName(name) +
+                                        QLatin1String("\" in the XML declaration is not quoted; "
                                                       "the rest of the file is ignored")));
       return Outcome::Abandon;
     }
     const char* valueEnd = find(quote, p_ + 1);
     if (valueEnd == end_) {
-      unterminated(p_, QLatin1String("unterminated value of ") + quotedName(name) +
-                           QLatin1String("= in the XML declaration: its closing quote is missing"));
+      unterminated(p_, QLatin1String("unterminated value of \"") + quotedName(name) +
+                           QLatin1String("\" in the XML declaration: its closing quote is missing"));
     }
     ++p_;
     std::string value(p_, valueEnd);
@@ -458,27 +466,42 @@ Reader::Outcome Reader::startTag(const char* open) {
   attributeNames_.clear();
   attributeIndex_.clear();
   const char* lastValue = nullptr;  // the opening quote of the last value read
+  bool unquoted = false;            // the name being read is an unquoted value
   while (*p_ != '/' && *p_ != '>' && p_ < end_) {
     if (!is(*p_, kNameStart)) {
       badAttributeName(*element, lastValue);
       return fail("bad tagName");
     }
+    const char* nameStart = p_;
     const std::string_view name = readName();
     skipSpace();
-    if (*p_ != '=')
-      continue;  // a name without a value is dropped
+    const bool isValue = std::exchange(unquoted, false);
+    if (*p_ != '=') {
+      // A name without a value is dropped.
+      if (!isValue)
+        notice(nameStart, QLatin1String("attribute \"") + quotedName(name) +
+                            QLatin1String("\" has no value and is ignored; write ") +
+                            quotedName(name) + QLatin1String("=\"...\""));
+      continue;
+    }
     ++p_;
     skipSpace();
     const char quote = *p_;
-    if (quote != '"' && quote != '\'')
-      continue;  // an unquoted value reads as the next attribute name
+    if (quote != '"' && quote != '\'') {
+      // An unquoted value reads as the next attribute name.
+      unquoted = true;
+      notice(nameStart, QLatin1String("the value of \"") + quotedName(name) +
+                            QLatin1String("\" is not in quotes and is ignored; write ") +
+                            quotedName(name) + QLatin1String("=\"...\""));
+      continue;
+    }
     lastValue = p_;
     ++p_;
     const char* valueEnd = find(quote);
     if (valueEnd == end_) {
-      unterminated(lastValue, QLatin1String("unterminated attribute value: the value of ") +
+      unterminated(lastValue, QLatin1String("unterminated attribute value: the value of \"") +
                                   quotedName(name) +
-                                  QLatin1String("= starts here and has no closing quote"));
+                                  QLatin1String("\" starts here and has no closing quote"));
     }
     std::string value = decodeText(p_, valueEnd, false);
     p_ = valueEnd;
@@ -524,7 +547,14 @@ void Reader::badAttributeName(const XMLElement& element, const char* lastValue) 
                                     quotedName(element.tagName()) +
                                     QLatin1String(">: an attribute name must start with a letter, "
                                                   "'_', ':' or '-'")));
-  if (lastValue && std::memchr(lastValue + 1, '=', static_cast<size_t>(p_ - lastValue - 1))) {
+  const char* before = p_;
+  while (before > begin_ && is(before[-1], kSpace))
+    --before;
+  if (before > begin_ && before[-1] == '=') {
+    problem_.push_back(remark(before - 1, QStringLiteral("an attribute value must be in quotes, as "
+                                                         "in size=\"0x100\"")));
+  } else if (lastValue &&
+             std::memchr(lastValue + 1, '=', static_cast<size_t>(p_ - lastValue - 1))) {
     problem_.push_back(remark(lastValue, QStringLiteral(
                                              "the value starting here runs into the next "
                                              "attribute: is its closing quote missing?")));
@@ -618,8 +648,8 @@ bool readText(std::FILE* file, std::string& text) {
 }
 
 void setReadError(XMLDocument& document, std::string_view what, int errorNumber) {
-  document.problem.assign({{0, 0, QLatin1String("cannot read the file: ") +
-                                      QString::fromLocal8Bit(std::strerror(errorNumber))}});
+  document.readError = QString::fromLocal8Bit(std::strerror(errorNumber));
+  document.problem.assign({{0, 0, QLatin1String("cannot read the file: ") + document.readError}});
   document.errorMessage = "couldn't read ";
   document.errorMessage.append(what);
   if (document.errorMessage.size() > 1023)
@@ -654,10 +684,12 @@ bool XMLDocument::parse(const char* text) {
     text = "";
   errorMessage.clear();
   errorLine = 0;
+  readError.clear();
   Reader reader(*this, text, text + std::strlen(text), readingFile_);
   const bool ok = reader.run();
   root_ = reader.takeRoot();
   problem = reader.takeProblem();
+  notices = reader.takeNotices();
   if (!ok) {
     errorMessage = reader.errorMessage();
     errorLine = reader.errorLine();
@@ -726,6 +758,15 @@ std::unique_ptr<XMLNode> XMLDocument::cloneNode(const XMLNode& node) {
     }
   }
   return top;
+}
+
+void QXMLDocument::reportNotices(Diagnostics& diagnostics) const {
+  if (!diagnostics.located())
+    return;
+  const std::vector<SourceMap::Note> chain = sources.notes(loadedFile, 0);
+  for (const Remark& notice : notices)
+    report(diagnostics, Severity::Warning, sources.location(loadedFile, notice.line - 1, notice.column),
+           notice.text, chain);
 }
 
 void QXMLDocument::reportLoadProblem(Diagnostics& diagnostics, Severity severity) const {

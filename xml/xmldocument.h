@@ -66,6 +66,12 @@ public:
   // Why the last parse or load failed or gave no root, in words for the
   // user: the reason first, then notes. Empty when neither happened.
   std::vector<Remark> problem;
+  // Input that the last parse skipped although it read well: attributes
+  // without a value or with an unquoted one.
+  std::vector<Remark> notices;
+  // The system's reason when the last load could not read its file; empty
+  // when the file was read.
+  QString readError;
 
   // Where the nodes of this document came from.
   SourceMap sources;
@@ -95,6 +101,8 @@ public:
   // with `severity` and the rest as notes, then the includes and Imports
   // that read the file.
   void reportLoadProblem(Diagnostics& diagnostics, Severity severity) const;
+  // Reports `notices` of the last load as warnings, with the same notes.
+  void reportNotices(Diagnostics& diagnostics) const;
 
   // Every path that load() read, in order, repeats included: what a build
   // tool must watch to know when the output is out of date. A file that was

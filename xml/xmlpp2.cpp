@@ -584,11 +584,17 @@ XMLPP2::Run::IncludeResult XMLPP2::Run::loadInclude(const XMLElement& include,
   loaded = document_.takeRoot();
   document_.setRoot(std::move(saved));
   if (!parsed || !loaded) {
-    if (Diagnostics* diagnostics = sink())
+    if (!document_.readError.isEmpty()) {
+      warn(include, QLatin1String("cannot read include file ") + quoted(name) + QLatin1String(": ") +
+                        document_.readError + didYouMeanFile(name));
+    } else if (Diagnostics* diagnostics = sink()) {
       document_.reportLoadProblem(*diagnostics, Severity::Warning);
+    }
     loaded.reset();
     return parsed ? IncludeResult::Empty : IncludeResult::Failed;
   }
+  if (Diagnostics* diagnostics = sink())
+    document_.reportNotices(*diagnostics);
   return IncludeResult::Loaded;
 }
 
