@@ -1,6 +1,6 @@
 #include "base/didyoumean.h"
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/bytes.h"
 #include "base/didyoumean.h"
 #include "memorymap/names.h"
-#include "mkld/bytes.h"
 #include "xml/expressions/evaluate.h"
 #include "xml/expressions/integerliteral.h"
 #include "xml/macros.h"

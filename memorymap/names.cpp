@@ -4,7 +4,7 @@
 
 #include "base/didyoumean.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QStringView>
 #include <optional>
 
-#include "mkld/commandline.h"
+#include "base/splitlist.h"
 #include "xml/macroregistry.h"
 
 namespace {
@@ -29,15 +29,9 @@ constexpr qint64 kMaxScannedCharacters = qint64(2) << 20;
 
 class Expander {
 public:
-  Expander(const MacroTable& local, bool searchSecondTable, bool searchBuiltins,
-           ExpansionBudget* budget, QStringList* undefined)
-      : local_(local),
-        registry_(MacroRegistry::instance()),
-        searchSecondTable_(searchSecondTable),
-        searchBuiltins_(searchBuiltins),
-        macro_(registry_.macroCharacter()),
-        budget_(budget),
-        undefined_(undefined) {}
+  Expander(const MacroTable& local, bool searchBuiltins, ExpansionBudget* budget,
+           QStringList* undefined)
+      : local_(local), searchBuiltins_(searchBuiltins), budget_(budget), undefined_(undefined) {}
 
   QString expand(const QString& text) {
     if (!text.contains(macro_))
@@ -132,10 +126,8 @@ private:
     }
     const QString key = name.toString();
     const QString* value = find(local_, key);
-    if (!value && searchSecondTable_)
-      value = find(registry_.secondTable(), key);
     if (!value && searchBuiltins_)
-      value = find(registry_.builtins(), key);
+      value = find(MacroRegistry::instance().builtins(), key);
     if (!value) {
       if (colon < 0 && undefined_ && !undefined_->contains(key))
         undefined_->append(key);
@@ -170,11 +162,10 @@ private:
     return *now_;
   }
 
+  static constexpr QChar macro_ = QLatin1Char('$');
+
   const MacroTable& local_;
-  const MacroRegistry& registry_;
-  const bool searchSecondTable_;
   const bool searchBuiltins_;
-  const QChar macro_;
   ExpansionBudget* const budget_;
   QStringList* const undefined_;
   std::optional<QDateTime> now_;
@@ -182,9 +173,9 @@ private:
 
 }  // namespace
 
-QString expandMacros(const MacroTable& local, const QString& text, bool searchSecondTable,
+QString expandMacros(const MacroTable& local, const QString& text, bool,
                      bool searchBuiltins, ExpansionBudget* budget, QStringList* undefined) {
-  return Expander(local, searchSecondTable, searchBuiltins, budget, undefined).expand(text);
+  return Expander(local, searchBuiltins, budget, undefined).expand(text);
 }
 
 MacroTable parseMacroList(const QString& text) {

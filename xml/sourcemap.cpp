@@ -3,7 +3,7 @@
 #include <QFile>
 #include <algorithm>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "xml/xmlnode.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

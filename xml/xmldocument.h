@@ -90,7 +90,7 @@ public:
   using XMLDocument::XMLDocument;
   using XMLDocument::load;
   // The path holds the file name's bytes, one character each (see
-  // mkld/bytes.h); the message carries them. A path holding a NUL cannot be
+  // base/bytes.h); the message carries them. A path holding a NUL cannot be
   // opened.
   // `openedBy` is the SourceMap origin of the include or Import that reads
   // the file, 0 for a file named by the user.

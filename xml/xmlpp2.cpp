@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/bytes.h"
 #include "base/didyoumean.h"
-#include "mkld/bytes.h"
 #include "xml/expressions/evaluate.h"
 #include "xml/macroregistry.h"
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "support/treetext.h"
 
 namespace {
@@ -385,10 +385,10 @@ INSTANTIATE_TEST_SUITE_P(
              "", "Root[if(A=\"no\")[S[]]]", "", subFiles()},
         Case{"UnreadableFileIsKept",
              R"~(<Root><include filename="missing.xml"><K a="$(A)"/></include></Root>)~", "A=1",
-             "Root[include(filename=\"missing.xml\")[K(a=\"1\")[]]]", "{DIR}/missing.xml: warning: cannot read the file: No such file or directory | {DIR}/main.xml:1:7: note: in file included from {DIR}/main.xml:1", subFiles()},
+             "Root[include(filename=\"missing.xml\")[K(a=\"1\")[]]]", "{DIR}/main.xml:1:7: warning: cannot read include file \"{DIR}/missing.xml\": No such file or directory", subFiles()},
         Case{"UnreadableFileWithNoRootGivesItsChildren",
              R"~(<Root><include filename="missing.xml" no_root=""><K a="$(A)"/></include></Root>)~",
-             "A=1", "Root[K(a=\"1\")[]]", "{DIR}/missing.xml: warning: cannot read the file: No such file or directory | {DIR}/main.xml:1:7: note: in file included from {DIR}/main.xml:1", subFiles()},
+             "A=1", "Root[K(a=\"1\")[]]", "{DIR}/main.xml:1:7: warning: cannot read include file \"{DIR}/missing.xml\": No such file or directory", subFiles()},
         Case{"ParseErrorWithoutRootIsEmpty",
              R"~(<Root><include filename="mismatch.xml" no_root=""/></Root>)~", "", "Root[]", "{DIR}/mismatch.xml:3:1: warning: end tag </C> does not match <B>, which starts at line 2 | {DIR}/mismatch.xml:2:1: note: <B> starts here | {DIR}/main.xml:1:7: note: in file included from {DIR}/main.xml:1",
              subFiles()},
