@@ -5,6 +5,7 @@
 #     [SECTION_PLACEMENT_MACROS <NAME=VALUE>...]
 #     [SYMBOLS <NAME=VALUE>...]
 #     [CHECK_SEGMENT_OVERFLOW]
+#     [PORTABLE_SCRIPT <ON|OFF>]
 #     [OUTPUT <file>])
 #
 # Generates a linker script with mkld and links <target> with it. The script
@@ -12,6 +13,8 @@
 # imports too: mkld writes a dependency file that Ninja and Make read.
 # Relative input paths count from the current source folder, a relative
 # OUTPUT from the current binary folder (default: <target>.ld there).
+# The script is written with -portable-script, which GNU ld and ld.lld both
+# link, unless PORTABLE_SCRIPT is OFF.
 #
 # Policies are pinned here because a function runs with the policies in force
 # where it was defined; CMP0116 (NEW) lets CMake hand the dependency file to
@@ -52,7 +55,7 @@ endfunction()
 function(mkld_add_linker_script target)
   cmake_parse_arguments(PARSE_ARGV 1 MKLD
     "CHECK_SEGMENT_OVERFLOW"
-    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT"
+    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT;PORTABLE_SCRIPT"
     "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;SYMBOLS")
   if(MKLD_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "mkld_add_linker_script: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
@@ -99,6 +102,9 @@ function(mkld_add_linker_script target)
   endif()
   if(MKLD_CHECK_SEGMENT_OVERFLOW)
     list(APPEND arguments -check-segment-overflow)
+  endif()
+  if(NOT DEFINED MKLD_PORTABLE_SCRIPT OR MKLD_PORTABLE_SCRIPT)
+    list(APPEND arguments -portable-script)
   endif()
   list(APPEND arguments -dependency-file "${depfile}" "${script}")
 
