@@ -5,6 +5,7 @@
 #     [SECTION_PLACEMENT_MACROS <NAME=VALUE>...]
 #     [SYMBOLS <NAME=VALUE>...]
 #     [CHECK_SEGMENT_OVERFLOW]
+#     [ENTRY <symbol>]
 #     [PORTABLE_SCRIPT <ON|OFF>]
 #     [OUTPUT <file>])
 #
@@ -52,34 +53,12 @@ function(_mkld_join_list out list)
   set(${out} "${joined}" PARENT_SCOPE)
 endfunction()
 
-function(mkld_add_linker_script target)
-  cmake_parse_arguments(PARSE_ARGV 1 MKLD
-    "CHECK_SEGMENT_OVERFLOW"
-    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT;PORTABLE_SCRIPT"
-    "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;SYMBOLS")
-  if(MKLD_UNPARSED_ARGUMENTS)
-    message(FATAL_ERROR "mkld_add_linker_script: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
-  endif()
-  if(NOT TARGET "${target}")
-    message(FATAL_ERROR "mkld_add_linker_script: ${target} is not a target")
-  endif()
-  if(NOT MKLD_MEMORY_MAP)
-    message(FATAL_ERROR "mkld_add_linker_script: MEMORY_MAP <file> is required")
-  endif()
-  if(NOT TARGET mkld::mkld)
-    message(FATAL_ERROR "mkld_add_linker_script: mkld::mkld is not defined; use find_package(mkld)")
-  endif()
-
+# Sets `arguments` to the input options of mkld and mkld-report, and
+# `inputs` to the files named, from the caller's MKLD_MEMORY_MAP,
+# MKLD_MEMORY_MAP_MACROS, MKLD_SECTION_PLACEMENT and
+# MKLD_SECTION_PLACEMENT_MACROS. A macro: it sets the caller's variables.
+macro(_mkld_input_arguments)
   get_filename_component(memory_map "${MKLD_MEMORY_MAP}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-  if(NOT MKLD_OUTPUT)
-    set(MKLD_OUTPUT "${target}.ld")
-  endif()
-  get_filename_component(script "${MKLD_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
-  set(depfile "${script}.d")
-  # Ninja makes the folders of its outputs; Make does not.
-  get_filename_component(script_dir "${script}" DIRECTORY)
-  file(MAKE_DIRECTORY "${script_dir}")
-
   set(arguments -memory-map-file "${memory_map}")
   set(inputs "${memory_map}")
   if(MKLD_MEMORY_MAP_MACROS)
@@ -96,12 +75,48 @@ function(mkld_add_linker_script target)
     _mkld_join_list(macros MKLD_SECTION_PLACEMENT_MACROS)
     list(APPEND arguments -section-placement-macros "${macros}")
   endif()
+endmacro()
+
+function(mkld_add_linker_script target)
+  cmake_parse_arguments(PARSE_ARGV 1 MKLD
+    "CHECK_SEGMENT_OVERFLOW"
+    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT;ENTRY;PORTABLE_SCRIPT"
+    "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;SYMBOLS")
+  if(MKLD_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "mkld_add_linker_script: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT TARGET "${target}")
+    message(FATAL_ERROR "mkld_add_linker_script: ${target} is not a target")
+  endif()
+  if(NOT MKLD_MEMORY_MAP)
+    message(FATAL_ERROR "mkld_add_linker_script: MEMORY_MAP <file> is required")
+  endif()
+  if(NOT TARGET mkld::mkld)
+    message(FATAL_ERROR "mkld_add_linker_script: mkld::mkld is not defined; use find_package(mkld)")
+  endif()
+
+  if(NOT MKLD_OUTPUT)
+    set(MKLD_OUTPUT "${target}.ld")
+  endif()
+  get_filename_component(script "${MKLD_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+  set(depfile "${script}.d")
+  # Ninja makes the folders of its outputs; Make does not.
+  get_filename_component(script_dir "${script}" DIRECTORY)
+  file(MAKE_DIRECTORY "${script_dir}")
+
+  _mkld_input_arguments()
+  # The input options so far, for a memory report of the same target; each
+  # list argument is one item, its ';' written as $<SEMICOLON>.
+  set_property(TARGET ${target} PROPERTY _MKLD_INPUT_ARGUMENTS "${arguments}")
   if(MKLD_SYMBOLS)
     _mkld_join_list(symbols MKLD_SYMBOLS)
     list(APPEND arguments -symbols "${symbols}")
   endif()
   if(MKLD_CHECK_SEGMENT_OVERFLOW)
     list(APPEND arguments -check-segment-overflow)
+  endif()
+  if(MKLD_ENTRY)
+    list(APPEND arguments -entry "${MKLD_ENTRY}")
   endif()
   if(NOT DEFINED MKLD_PORTABLE_SCRIPT OR MKLD_PORTABLE_SCRIPT)
     list(APPEND arguments -portable-script)
@@ -120,6 +135,58 @@ function(mkld_add_linker_script target)
   add_dependencies(${target} ${target}_linker_script)
   target_link_options(${target} PRIVATE "SHELL:-T \"${script}\"")
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${script}")
+endfunction()
+
+# mkld_add_memory_report(<target>
+#     [MEMORY_MAP <file>]
+#     [SECTION_PLACEMENT <file>]
+#     [MEMORY_MAP_MACROS <NAME=VALUE>...]
+#     [SECTION_PLACEMENT_MACROS <NAME=VALUE>...]
+#     [HTML <file>]
+#     [JSON <file>]
+#     [LIMITS <SEGMENT=PERCENT>...])
+#
+# Runs mkld-report after each link of <target>: the build prints the table
+# of memory usage, writes the HTML page and the JSON when asked, and fails
+# when a segment is fuller than its limit. The inputs default to those of
+# mkld_add_linker_script for the same target; relative HTML and JSON paths
+# count from the current binary folder.
+function(mkld_add_memory_report target)
+  cmake_parse_arguments(PARSE_ARGV 1 MKLD
+    ""
+    "MEMORY_MAP;SECTION_PLACEMENT;HTML;JSON"
+    "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;LIMITS")
+  if(MKLD_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "mkld_add_memory_report: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT TARGET "${target}")
+    message(FATAL_ERROR "mkld_add_memory_report: ${target} is not a target")
+  endif()
+  if(NOT TARGET mkld::mkld-report)
+    message(FATAL_ERROR "mkld_add_memory_report: mkld::mkld-report is not defined; use find_package(mkld)")
+  endif()
+  if(MKLD_MEMORY_MAP)
+    _mkld_input_arguments()
+  else()
+    get_target_property(arguments ${target} _MKLD_INPUT_ARGUMENTS)
+    if(NOT arguments)
+      message(FATAL_ERROR "mkld_add_memory_report: MEMORY_MAP <file> is required\n"
+                          "(no mkld_add_linker_script for ${target} to take it from)")
+    endif()
+  endif()
+  foreach(format IN ITEMS HTML JSON)
+    if(MKLD_${format})
+      get_filename_component(file "${MKLD_${format}}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+      string(TOLOWER "${format}" option)
+      list(APPEND arguments -${option} "${file}")
+    endif()
+  endforeach()
+  foreach(limit IN LISTS MKLD_LIMITS)
+    list(APPEND arguments -limit "${limit}")
+  endforeach()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND mkld::mkld-report ${arguments} "$<TARGET_FILE:${target}>"
+    VERBATIM)
 endfunction()
 
 cmake_policy(POP)

@@ -356,6 +356,11 @@ void generate(ScriptStream& out, const LinkerScriptInputs& inputs) {
   const MemoryMap& memoryMap = *inputs.memoryMap;
   const SegmentSources sources = segmentSources(memoryMap, inputs.placement);
 
+  // Without it the linker starts the program at the start of .text, which
+  // is the entry point only by chance; a loader that takes the ELF's entry
+  // (a debugger, an emulator) then starts the wrong code.
+  if (!inputs.entry.isEmpty())
+    out << "ENTRY(" << inputs.entry << ")\n\n";
   writeMemoryBlock(out, sources, inputs.checkUnplacedSections);
   out << "SECTIONS\n{\n";
   writeSegmentSymbols(out, sources.segments);
@@ -382,7 +387,8 @@ std::string generateLinkerScript(const LinkerScriptInputs& inputs) {
 
 void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
                        bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
-                       const MemoryMap* placement, const QString& defaultFillPattern) {
+                       const MemoryMap* placement, const QString& defaultFillPattern,
+                       const QString& entry) {
   // A device or a pipe (/dev/null, /dev/stdout, a FIFO) must not be replaced
   // by a file: it is written in place. Anything else is replaced whole.
   const QFileInfo info(nativePath(outputFile));
@@ -404,7 +410,8 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
     throw HException(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
 
   ScriptStream out(file);
-  generate(out, {symbols, checkSegmentOverflow, checkUnplacedSections, &memoryMap, placement, defaultFillPattern});
+  generate(out, {symbols, checkSegmentOverflow, checkUnplacedSections, &memoryMap, placement, defaultFillPattern,
+                 entry});
   QString error;
   if (!out.flush() || (device && !device->flush()))
     error = file->errorString();

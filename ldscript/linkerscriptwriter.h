@@ -16,6 +16,7 @@ struct LinkerScriptInputs {
   const MemoryMap* memoryMap = nullptr;  // required
   const MemoryMap* placement = nullptr;  // none without a placement file
   QString defaultFillPattern;
+  QString entry;  // ENTRY(entry) opens the script; empty: no ENTRY statement
 };
 
 // The whole script text, as bytes. Prints the -verbose progress lines and the
@@ -27,4 +28,5 @@ std::string generateLinkerScript(const LinkerScriptInputs& inputs);
 // was. Throws HException when the file cannot be opened or written.
 void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
                        bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
-                       const MemoryMap* placement, const QString& defaultFillPattern);
+                       const MemoryMap* placement, const QString& defaultFillPattern,
+                       const QString& entry = QString());

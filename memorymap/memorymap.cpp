@@ -20,11 +20,10 @@ MemoryMapElement* asMemoryMapElement(XMLNode* node) {
 
 // Number rule 1: a constant expression, reduced to 32 bits.
 bool evaluateAddress(const std::string& text, uint32_t& value) {
-  bool ok = false;
-  const uint64_t result = evaluateUnsigned(fromBytes(text), &ok);
-  if (ok)
-    value = static_cast<uint32_t>(result);
-  return ok;
+  const std::optional<uint64_t> result = evaluateUnsigned(fromBytes(text));
+  if (result)
+    value = static_cast<uint32_t>(*result);
+  return result.has_value();
 }
 
 void resolveStart(MemoryMapElement& element, uint32_t base) {

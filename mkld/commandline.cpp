@@ -80,6 +80,8 @@ void parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
       verbose = true;
     } else if (is("-dependency-file")) {
       options.dependencyFile = takeOptionArgument(argc, argv, "file required for -dependency-file");
+    } else if (is("-entry")) {
+      options.entry = takeOptionArgument(argc, argv, "symbol required for -entry");
     } else if (arg.startsWith(QLatin1Char('-'))) {
       throw HException("unknown option option " + std::string(argv[0]));
     } else {

@@ -21,6 +21,8 @@ struct CommandLineOptions {
   // Extension (not in the usage text): where to write a Make-syntax
   // dependency file of the script on the files the run read; empty for none.
   QString dependencyFile;
+  // Extension: the symbol of the script's ENTRY statement; empty for none.
+  QString entry;
 };
 
 // Process-wide because the script writer and the section layout read them

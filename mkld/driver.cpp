@@ -59,7 +59,8 @@ void checkDependencyFileIsNotTheScript(const CommandLineOptions& options) {
 // dependency file on every file both documents read.
 void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, const MemoryMap* placement) {
   writeLinkerScript(options.outputFile, options.symbols, options.checkSegmentOverflow,
-                    options.checkUnplacedSections, memoryMap, placement, options.defaultFillPattern);
+                    options.checkUnplacedSections, memoryMap, placement, options.defaultFillPattern,
+                    options.entry);
   if (options.dependencyFile.isEmpty())
     return;
   QStringList filesRead = memoryMap.filesRead;

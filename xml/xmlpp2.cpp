@@ -83,16 +83,18 @@ void appendChain(XMLNode& parent, std::unique_ptr<XMLNode> chain) {
     parent.insertChildrenAfter(parent.lastChild(), std::move(chain));
 }
 
-uint32_t evaluate32(const QString& expression, bool* ok) {
-  return static_cast<uint32_t>(evaluateUnsigned(expression, ok));
+// The low 32 bits, or none when the text does not evaluate.
+std::optional<uint32_t> evaluate32(const QString& expression) {
+  if (const std::optional<uint64_t> value = evaluateUnsigned(expression))
+    return static_cast<uint32_t>(*value);
+  return std::nullopt;
 }
 
 // Signed loop parameters (add, sub, mul): expanded first; 0 when they do
 // not evaluate.
 uint32_t signedParameter(const MacroTable& table, const std::string& value, ExpansionBudget& budget) {
-  bool ok = false;
   const int64_t result =
-      evaluateInt(expandMacros(table, fromBytes(value), false, false, &budget), &ok);
+      evaluateInt(expandMacros(table, fromBytes(value), false, false, &budget)).value_or(0);
   return static_cast<uint32_t>(result);
 }
 
@@ -319,9 +321,7 @@ void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& d
       keep(std::move(element), destination, table, scope);
       return;
     }
-    bool ok = false;
-    const bool holds = evaluateBool(expand(table, *expression), &ok);
-    if (ok && holds)
+    if (evaluateBool(expand(table, *expression)).value_or(false))
       select(*element, destination, table, scope);
   } else if (tag == "ifdef" || tag == "ifndef") {
     // An absent name reads as the empty name.
@@ -511,10 +511,9 @@ void XMLPP2::Run::processDefine(const XMLElement& element, MacroTable& table) {
     document_.warning(message("missing value or expression in <define>"));
     return;
   }
-  bool ok = false;
-  const uint32_t number = evaluate32(expand(table, expression ? *expression : *hexExpression), &ok);
-  if (ok)
-    table.insert(key, expression ? QString::number(number) : hex(number));
+  if (const std::optional<uint32_t> number =
+          evaluate32(expand(table, expression ? *expression : *hexExpression)))
+    table.insert(key, expression ? QString::number(*number) : hex(*number));
 }
 
 // Deep copies of the element children of `loop`, every attribute expanded
@@ -542,10 +541,10 @@ void XMLPP2::Run::processFor(std::unique_ptr<XMLElement> element, XMLNode& desti
     document_.warning(kForWarning);
     return;
   }
-  bool ok = false;
-  const uint32_t start = evaluate32(fromBytes(*startText), &ok);
-  const uint32_t end = evaluate32(fromBytes(*endText), &ok);
-  const uint32_t incr = evaluate32(fromBytes(*incrText), &ok);
+  // Each bound that does not evaluate counts as 0.
+  const uint32_t start = evaluate32(fromBytes(*startText)).value_or(0);
+  const uint32_t end = evaluate32(fromBytes(*endText)).value_or(0);
+  const uint32_t incr = evaluate32(fromBytes(*incrText)).value_or(0);
   // A step of 0 would repeat forever: the loop is malformed.
   if (incr == 0) {
     document_.warning(kForWarning);

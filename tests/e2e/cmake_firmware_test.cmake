@@ -6,7 +6,9 @@
 #      ELF changes accordingly;
 #   3. touching an input without changing it reruns mkld but relinks nothing,
 #      since an identical script is left untouched;
-#   4. a rebuild with nothing changed runs nothing.
+#   4. a rebuild with nothing changed runs nothing;
+#   5. each link prints the memory report and writes its page, and a
+#      segment over its limit fails the build.
 #
 # cmake -DMKLD_BUILD_DIR=<mkld build> -DEXAMPLE_DIR=<example> -DWORK_DIR=<scratch>
 #       [-DTOOLCHAIN=<toolchain file of the example>] -P cmake_firmware_test.cmake
@@ -103,6 +105,11 @@ math(EXPR padding "${load_start} - ${rodata_end}")
 if(padding LESS 0 OR padding GREATER 3)
   message(FATAL_ERROR ".data is stored at ${load_start}, not right after .rodata (ends ${rodata_end})")
 endif()
+expect_output_has("${output}" "Memory usage of ${elf}" "the report after the link")
+expect_output_has("${output}" "load image" "the report after the link")
+if(NOT EXISTS "${build}/firmware.html")
+  message(FATAL_ERROR "the link wrote no firmware.html")
+endif()
 symbol_value(uart uart0_registers)
 expect("uart0_registers (from SYMBOLS)" "${uart}" "0x10013000")
 file(READ "${script}" first_script)
@@ -139,5 +146,17 @@ expect("script after touching an input" "${third_script}" "${second_script}")
 # 4. Nothing changed: nothing runs.
 build_example(output)
 expect_output_has("${output}" "ninja: no work to do" "a rebuild with nothing changed")
+
+# 5. A RAM budget of 1% fails the build after the link, with the report's
+# message.
+file(READ "${source}/CMakeLists.txt" project)
+string(REPLACE "LIMITS RAM=90" "LIMITS RAM=1" project "${project}")
+file(WRITE "${source}/CMakeLists.txt" "${project}")
+execute_process(COMMAND ${CMAKE_COMMAND} --build "${build}" RESULT_VARIABLE status OUTPUT_VARIABLE output
+                ERROR_VARIABLE output)
+if(status EQUAL 0)
+  message(FATAL_ERROR "a RAM limit of 1% did not fail the build:\n${output}")
+endif()
+expect_output_has("${output}" "% full (limit 1%)" "a segment over its limit")
 
 file(REMOVE_RECURSE "${WORK_DIR}")

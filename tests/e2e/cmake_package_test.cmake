@@ -34,6 +34,7 @@ function(check_generator generator build)
       "-DCMAKE_PREFIX_PATH=${prefix}")
   run(ignored ${CMAKE_COMMAND} --build "${build}" --target app_linker_script)
   run(ignored ${CMAKE_COMMAND} --build "${build}" --target tool_linker_script)
+  run(ignored ${CMAKE_COMMAND} --build "${build}" --target validate_placement)
 
   # Every macro and symbol item arrives as written.
   set(script_path "${build}/scripts/app script.ld")
@@ -71,7 +72,8 @@ expect_contains("build.ninja" "${ninja_file}" "-T \"${build}/scripts/app script.
 foreach(case IN ITEMS
     "no_memory_map|MEMORY_MAP <file> is required"
     "not_a_target|nothing is not a target"
-    "unknown_argument|unexpected arguments: CHECK_OVERFLOW")
+    "unknown_argument|unexpected arguments: CHECK_OVERFLOW"
+    "report_without_inputs|MEMORY_MAP <file> is required")
   string(REPLACE "|" ";" case "${case}")
   list(GET case 0 name)
   list(GET case 1 message)
@@ -80,7 +82,12 @@ foreach(case IN ITEMS
   if(status EQUAL 0)
     message(FATAL_ERROR "${name}: the configuration did not fail")
   endif()
-  expect_contains("${name}" "${output}" "mkld_add_linker_script: ${message}")
+  string(REGEX MATCH "^report" report "${name}")
+  set(function mkld_add_linker_script)
+  if(report)
+    set(function mkld_add_memory_report)
+  endif()
+  expect_contains("${name}" "${output}" "${function}: ${message}")
 endforeach()
 
 file(REMOVE_RECURSE "${WORK_DIR}")

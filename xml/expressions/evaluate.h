@@ -1,15 +1,24 @@
 // The three ways the rest of the tool evaluates a constant C-like expression.
-// Each clears *ok first and returns 0 with *ok false when the text does not
-// evaluate to a value of the right kind.
+// Each gives no value when the text does not evaluate to a value of the right
+// kind, and then fills *error (when given) with the reason.
 #pragma once
 
+#include <QString>
 #include <cstdint>
+#include <optional>
 
-class QString;
+struct EvaluationError {
+  QString message;
+  // Where evaluation stopped, in characters from the start of the text: the
+  // offending token for a text that does not parse, the operator for one
+  // that does not evaluate ("divide by zero"), 0 for a result of the wrong
+  // kind and the end of the text for an empty one.
+  qsizetype offset = 0;
+};
 
 // Signed, unsigned or floating-point results; the unsigned conversion.
-uint64_t evaluateUnsigned(const QString& text, bool* ok);
+std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error = nullptr);
 // Signed, unsigned or floating-point results; the signed conversion.
-int64_t evaluateInt(const QString& text, bool* ok);
+std::optional<int64_t> evaluateInt(const QString& text, EvaluationError* error = nullptr);
 // Bool results only (a comparison, not the text 1).
-bool evaluateBool(const QString& text, bool* ok);
+std::optional<bool> evaluateBool(const QString& text, EvaluationError* error = nullptr);

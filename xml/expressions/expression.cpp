@@ -244,7 +244,13 @@ Value Expression::evaluate() const {
     Value* operands = values.data() + values.size() - count;
     if (count == 2)
       std::swap(operands[0], operands[1]);
-    Value result = node->apply(operands);
+    Value result;
+    try {
+      result = node->apply(operands);
+    } catch (ParserException& e) {
+      e.locate(node->offset_);
+      throw;
+    }
     values.resize(values.size() - static_cast<size_t>(count));
     values.push_back(std::move(result));
   }

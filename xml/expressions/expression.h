@@ -27,6 +27,8 @@ public:
   QString describe() const;
 
   int operandCount() const { return operands_[1] ? 2 : operands_[0] ? 1 : 0; }
+  // Where the node's operator starts in the text: the offset of its errors.
+  void setOffset(qsizetype offset) { offset_ = offset; }
   const Expression& operand(int index) const { return *operands_[index]; }
 
 protected:
@@ -41,6 +43,7 @@ protected:
 
 private:
   std::unique_ptr<Expression> operands_[2];
+  qsizetype offset_ = -1;
 };
 
 class ConstantExpression : public Expression {

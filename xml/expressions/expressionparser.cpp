@@ -68,7 +68,27 @@ int binaryPrecedence(TokenKind kind) {
 }
 constexpr int kLowestPrecedence = -4;
 
-[[noreturn]] void fail(const char* message) { throw ParserException(QLatin1String(message)); }
+[[noreturn]] void fail(const char* message, qsizetype offset = -1) {
+  throw ParserException(QLatin1String(message), offset);
+}
+
+// A node that reports its errors at `offset`.
+std::unique_ptr<Expression> at(qsizetype offset, std::unique_ptr<Expression> node) {
+  node->setOffset(offset);
+  return node;
+}
+
+// Calls a hook; its error, unless it came from an operand evaluated on the
+// way, stops at `offset`.
+template <typename Hook>
+Value askHook(qsizetype offset, Hook hook) {
+  try {
+    return hook();
+  } catch (ParserException& e) {
+    e.locate(offset);
+    throw;
+  }
+}
 
 std::unique_ptr<Expression> makeBinary(const Token& op, std::unique_ptr<Expression> left,
                                        std::unique_ptr<Expression> right) {
@@ -200,12 +220,13 @@ public:
       if (precedence == kNotBinary || precedence < minimumPrecedence)
         return left;
       const Token op = lexer_.next();
+      const qsizetype offset = lexer_.offsetOf(op);
       if (op.kind == TokenKind::UnsignedRightShift ||
           op.kind == TokenKind::UnsignedRightShiftAssign || op.kind == TokenKind::Question ||
           op.kind == TokenKind::Comma)
-        fail("operator not supported");
+        fail("operator not supported", offset);
       std::unique_ptr<Expression> right = parseBinary(precedence + 1);
-      left = makeBinary(op, std::move(left), std::move(right));
+      left = at(offset, makeBinary(op, std::move(left), std::move(right)));
     }
   }
 
@@ -213,9 +234,9 @@ private:
   class NestingGuard {
   public:
     // The outermost operand is not nested in anything, hence the + 1.
-    explicit NestingGuard(int& depth) : depth_(depth) {
+    NestingGuard(int& depth, qsizetype offset) : depth_(depth) {
       if (++depth_ > kMaxNesting + 1)
-        fail("expression nested too deeply");
+        fail("expression nested too deeply", offset);
     }
     ~NestingGuard() { --depth_; }
     NestingGuard(const NestingGuard&) = delete;
@@ -226,8 +247,9 @@ private:
   };
 
   std::unique_ptr<Expression> parseUnary() {
-    NestingGuard guard(depth_);
+    NestingGuard guard(depth_, lexer_.offset());
     const Token token = lexer_.next();
+    const qsizetype offset = lexer_.offsetOf(token);
     switch (token.kind) {
     case TokenKind::DecimalLiteral:
     case TokenKind::HexLiteral:
@@ -240,44 +262,47 @@ private:
       return std::make_unique<StringConstantExpression>(
           Value::fromString(token.text.mid(1, token.text.size() - 2).toString()));
     case TokenKind::LeftParen:
-      return parseParenthesised();
+      return parseParenthesised(offset);
     case TokenKind::Minus:
-      return std::make_unique<NegateExpression>(parseUnary());
+      return at(offset, std::make_unique<NegateExpression>(parseUnary()));
     case TokenKind::Plus:
       return parseUnary();
     case TokenKind::Tilde:
-      return std::make_unique<BitNotExpression>(parseUnary());
+      return at(offset, std::make_unique<BitNotExpression>(parseUnary()));
     case TokenKind::Not:
-      return std::make_unique<LogicalNotExpression>(parseUnary());
+      return at(offset, std::make_unique<LogicalNotExpression>(parseUnary()));
     case TokenKind::PlusPlus:
     case TokenKind::MinusMinus: {
       std::unique_ptr<Expression> target = parseUnary();
-      return std::make_unique<AssignExpression>(
-          std::move(target), std::make_unique<IntegerConstantExpression>(Value::fromSigned(1)),
-          QLatin1String(token.kind == TokenKind::PlusPlus ? "+=" : "-="));
+      return at(offset, std::make_unique<AssignExpression>(
+                            std::move(target),
+                            std::make_unique<IntegerConstantExpression>(Value::fromSigned(1)),
+                            QLatin1String(token.kind == TokenKind::PlusPlus ? "+=" : "-=")));
     }
     case TokenKind::Star:
-      return makeConstant(hooks_.dereference(parseUnary()->evaluate()));
+      return makeConstant(
+          askHook(offset, [&] { return hooks_.dereference(parseUnary()->evaluate()); }));
     case TokenKind::Amp:
-      return std::make_unique<AddressofExpression>(parseUnary());
+      return at(offset, std::make_unique<AddressofExpression>(parseUnary()));
     case TokenKind::Identifier:
       if (token.text == QLatin1String("sizeof"))
-        return parseSizeof();
+        return parseSizeof(offset);
       if (token.text == QLatin1String("addressof"))
-        return std::make_unique<AddressofExpression>(parseUnary());
-      return parseName(token.text.toString());
+        return at(offset, std::make_unique<AddressofExpression>(parseUnary()));
+      return parseName(token.text.toString(), offset);
     case TokenKind::ColonColon:
-      return parseName(QString());
+      return parseName(QString(), offset);
     default:
-      fail("expression expected");
+      fail("expression expected", offset);
     }
   }
 
   // After "(": a cast when a type name follows, else a parenthesised expression.
-  std::unique_ptr<Expression> parseParenthesised() {
+  std::unique_ptr<Expression> parseParenthesised(qsizetype offset) {
     if (startsTypeName()) {
       const QString typeName = parseTypeName();
-      return makeConstant(hooks_.castValue(typeName, parseUnary()->evaluate()));
+      return makeConstant(
+          askHook(offset, [&] { return hooks_.castValue(typeName, parseUnary()->evaluate()); }));
     }
     std::unique_ptr<Expression> inner = parseBinary(kLowestPrecedence);
     expectClosingParen();
@@ -285,24 +310,25 @@ private:
   }
 
   // sizeof never leaves a node behind: it asks the hook at once.
-  std::unique_ptr<Expression> parseSizeof() {
+  std::unique_ptr<Expression> parseSizeof(qsizetype offset) {
     if (!lexer_.consumeIf(TokenKind::LeftParen))
-      return makeConstant(hooks_.sizeOfValue(parseUnary()->evaluate()));
+      return makeConstant(
+          askHook(offset, [&] { return hooks_.sizeOfValue(parseUnary()->evaluate()); }));
     if (startsTypeName())
-      return makeConstant(hooks_.sizeOfType(parseTypeName()));
+      return makeConstant(askHook(offset, [&] { return hooks_.sizeOfType(parseTypeName()); }));
     std::unique_ptr<Expression> operand = parseBinary(kLowestPrecedence);
     expectClosingParen();
-    return makeConstant(hooks_.sizeOfValue(operand->evaluate()));
+    return makeConstant(askHook(offset, [&] { return hooks_.sizeOfValue(operand->evaluate()); }));
   }
 
   // `name` is the identifier just read, or empty after a leading "::".
-  std::unique_ptr<Expression> parseName(QString name) {
+  std::unique_ptr<Expression> parseName(QString name, qsizetype offset) {
     if (name.isEmpty())
       name = QStringLiteral("::") + expectIdentifier();
     while (lexer_.consumeIf(TokenKind::ColonColon))
       name += QStringLiteral("::") + expectIdentifier();
     if (!lexer_.consumeIf(TokenKind::LeftParen))
-      return makeConstant(hooks_.lookupSymbol(name));
+      return makeConstant(askHook(offset, [&] { return hooks_.lookupSymbol(name); }));
     std::vector<Value> arguments;
     if (!lexer_.consumeIf(TokenKind::RightParen)) {
       do {
@@ -311,7 +337,7 @@ private:
       } while (lexer_.consumeIf(TokenKind::Comma));
       expectClosingParen();
     }
-    return makeConstant(hooks_.callFunction(name, arguments));
+    return makeConstant(askHook(offset, [&] { return hooks_.callFunction(name, arguments); }));
   }
 
   bool startsTypeName() {
@@ -335,7 +361,7 @@ private:
 
   QString expectIdentifier() {
     if (lexer_.peek().kind != TokenKind::Identifier)
-      fail("expression expected");
+      fail("expression expected", lexer_.offset());
     return lexer_.next().text.toString();
   }
 
@@ -343,7 +369,7 @@ private:
   // text: an address must never be guessed.
   void expectClosingParen() {
     if (!lexer_.consumeIf(TokenKind::RightParen))
-      fail("')' expected");
+      fail("')' expected", lexer_.offset());
   }
 
   Lexer& lexer_;

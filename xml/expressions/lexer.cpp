@@ -135,13 +135,22 @@ bool Lexer::consumeIf(TokenKind kind) {
   return true;
 }
 
+qsizetype Lexer::offset() const {
+  if (scanned_)
+    return offsetOf(current_);
+  qsizetype start = position_;
+  while (start < text_.size() && isExpressionSpace(text_[start]))
+    ++start;
+  return start;
+}
+
 void Lexer::scan() {
   scanned_ = true;
   qsizetype start = position_;
   while (start < text_.size() && isExpressionSpace(text_[start]))
     ++start;
   if (start == text_.size()) {
-    current_ = Token{TokenKind::End, QStringView()};
+    current_ = Token{TokenKind::End, text_.sliced(start, 0)};
     tokenEnd_ = start;
     return;
   }
@@ -191,7 +200,8 @@ void Lexer::scan() {
     }
   }
   if (kind == TokenKind::End)
-    throw ParserException(QStringLiteral("unrecognised token: ") + text_.mid(start).toString());
+    throw ParserException(QStringLiteral("unrecognised token: ") + text_.mid(start).toString(),
+                          start);
   current_ = Token{kind, text_.mid(start, cursor.position() - start)};
   tokenEnd_ = cursor.position();
 }

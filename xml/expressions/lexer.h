@@ -85,7 +85,7 @@ enum class TokenKind {
 
 struct Token {
   TokenKind kind = TokenKind::End;
-  QStringView text;  // the matched characters; empty at the end
+  QStringView text;  // the matched characters; empty at the end (of the text)
 };
 
 // The expression tokenizer's idea of white space: what QChar::isSpace()
@@ -103,6 +103,10 @@ public:
   const Token& peek();
   Token next();
   bool consumeIf(TokenKind kind);
+  // Where `token` starts in the text.
+  qsizetype offsetOf(const Token& token) const { return token.text.data() - text_.data(); }
+  // Where the next token starts, without scanning it (so without throwing).
+  qsizetype offset() const;
 
 private:
   void scan();

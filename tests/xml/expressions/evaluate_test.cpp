@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <optional>
 #include <string>
 
 #include "mkld/bytes.h"
@@ -20,20 +21,21 @@ struct EntryCase {
 
 // Result as "ok <value>" or "not ok <value>", so one expectation shows both.
 std::string run(EntryPoint entry, const QString& text) {
-  bool ok = true;  // the entry point must clear it
-  uint64_t value = 0;
+  std::optional<uint64_t> value;
   switch (entry) {
   case EntryPoint::Unsigned:
-    value = evaluateUnsigned(text, &ok);
+    value = evaluateUnsigned(text);
     break;
   case EntryPoint::Int:
-    value = static_cast<uint64_t>(evaluateInt(text, &ok));
+    if (const std::optional<int64_t> result = evaluateInt(text))
+      value = static_cast<uint64_t>(*result);
     break;
   case EntryPoint::Bool:
-    value = evaluateBool(text, &ok) ? 1 : 0;
+    if (const std::optional<bool> result = evaluateBool(text))
+      value = *result ? 1 : 0;
     break;
   }
-  return (ok ? "ok " : "not ok ") + std::to_string(value);
+  return value ? "ok " + std::to_string(*value) : "not ok 0";
 }
 
 class EntryPoints : public testing::TestWithParam<EntryCase> {};
@@ -108,12 +110,67 @@ TEST(EntryPoints, NonFiniteFloatingPointResults) {
   EXPECT_EQ(run(I, inf + QStringLiteral(" * 0.0")), "ok 0");    // NaN
 }
 
-TEST(EntryPoints, OkMayBeNull) {
-  EXPECT_EQ(evaluateUnsigned(QStringLiteral("1 + 1"), nullptr), 2u);
-  EXPECT_EQ(evaluateInt(QStringLiteral("-2"), nullptr), -2);
-  EXPECT_TRUE(evaluateBool(QStringLiteral("2 > 1"), nullptr));
-  EXPECT_EQ(evaluateUnsigned(QStringLiteral("#"), nullptr), 0u);
+// The reason and where evaluation stopped: the offending token, or the
+// operator that could not be applied.
+struct ErrorCase {
+  EntryPoint entry;
+  const char* text;
+  const char* expected;  // "OFFSET: MESSAGE"
+};
+
+class Errors : public testing::TestWithParam<ErrorCase> {};
+
+TEST_P(Errors, MessageAndOffset) {
+  const ErrorCase& c = GetParam();
+  const QString text = fromBytes(c.text);
+  EvaluationError error{QStringLiteral("unchanged"), -1};
+  bool failed = false;
+  switch (c.entry) {
+  case EntryPoint::Unsigned:
+    failed = !evaluateUnsigned(text, &error);
+    break;
+  case EntryPoint::Int:
+    failed = !evaluateInt(text, &error);
+    break;
+  case EntryPoint::Bool:
+    failed = !evaluateBool(text, &error);
+    break;
+  }
+  EXPECT_TRUE(failed) << c.text;
+  EXPECT_EQ(std::to_string(error.offset) + ": " + toStdBytes(error.message), c.expected) << c.text;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, Errors,
+    testing::Values(ErrorCase{U, "", "0: expression expected"},
+                    ErrorCase{U, "  ", "2: expression expected"},
+                    ErrorCase{B, "1 + 1", "0: bad expression type"},
+                    ErrorCase{U, "1 == 1", "0: bad expression type"},
+                    ErrorCase{U, "1 + #x", "4: unrecognised token: #x"},
+                    ErrorCase{U, "1 +", "3: expression expected"},
+                    ErrorCase{U, "(1 + 2", "6: ')' expected"},
+                    ErrorCase{U, "(1 + 2 3", "7: ')' expected"},
+                    ErrorCase{U, "2 * 4 / 0", "6: divide by zero"},
+                    ErrorCase{U, "1 + 5 % 0", "6: modulo by zero"},
+                    ErrorCase{U, "1 ? 2 : 3", "2: operator not supported"},
+                    ErrorCase{U, "0x10 + FLASH", "7: FLASH symbol not found"},
+                    ErrorCase{U, "1 + a::b", "4: a::b symbol not found"},
+                    ErrorCase{U, "1 + f(2)", "4: function calling not implemented"},
+                    ErrorCase{U, " *4", "1: cannot dereference"},
+                    ErrorCase{U, " *(1 / 0)", "5: divide by zero"},
+                    ErrorCase{U, "1 + &2", "4: addressof not implemented"},
+                    ErrorCase{U, "2 + (int)1", "4: cannot cast"},
+                    ErrorCase{U, "1 + sizeof(int)", "4: sizeof(typename) not implemented"},
+                    ErrorCase{U, "sizeof 1", "0: cannot determine sizeof of a constant"},
+                    ErrorCase{U, "1 = 2", "2: bad expression type"},
+                    ErrorCase{U, "1 + ++2", "4: bad expression type"},
+                    ErrorCase{U, "1 + -\"a\"", "4: unsupported unary num operation"},
+                    ErrorCase{U, "1 << 1.0", "2: integer shift value expected"},
+                    ErrorCase{I, "1.0 < 2", "4: unsupported comparison operation"},
+                    // Each node evaluates its right operand first.
+                    ErrorCase{U, "1 / 0 + 2 % 0", "10: modulo by zero"},
+                    // Names fail while parsing, before anything is evaluated.
+                    ErrorCase{U, "1 / 0 + x", "8: x symbol not found"}));
 
 // Every single character but a digit is an empty text, an unrecognised
 // token, a name or an operator without operand.

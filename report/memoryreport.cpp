@@ -1,0 +1,239 @@
+#include "report/memoryreport.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <limits>
+
+#include "ldscript/sectionentry.h"
+#include "memorymap/memorymap.h"
+#include "mkld/bytes.h"
+
+namespace {
+
+QString nameOf(const MemoryMapElement& element) {
+  return fromBytes(scriptName(element));
+}
+
+uint64_t endOf(uint64_t address, uint64_t size) {
+  return size > std::numeric_limits<uint64_t>::max() - address ? std::numeric_limits<uint64_t>::max()
+                                                               : address + size;
+}
+
+// Finds the segment holding an address in O(log n): the segments sorted by
+// start, and for each position the one reaching farthest up to there.
+class SegmentFinder {
+public:
+  explicit SegmentFinder(const std::vector<SegmentRange>& segments) : segments_(segments) {
+    for (size_t i = 0; i < segments.size(); ++i)
+      byStart_.push_back(i);
+    std::stable_sort(byStart_.begin(), byStart_.end(),
+                     [&](size_t a, size_t b) { return segments[a].start < segments[b].start; });
+    for (size_t i = 0; i < byStart_.size(); ++i) {
+      const size_t candidate = byStart_[i];
+      if (i == 0 || end(candidate) > end(farthest_.back()))
+        farthest_.push_back(candidate);
+      else
+        farthest_.push_back(farthest_.back());
+    }
+  }
+
+  // Index into the segment list, or -1.
+  int find(uint64_t address, uint64_t size) const {
+    int found = find(address);
+    if (found < 0 && size == 0 && address > 0) {
+      found = find(address - 1);
+    }
+    return found;
+  }
+
+private:
+  uint64_t end(size_t index) const { return endOf(segments_[index].start, segments_[index].size); }
+
+  int find(uint64_t address) const {
+    const auto after = std::upper_bound(byStart_.begin(), byStart_.end(), address,
+                                        [&](uint64_t a, size_t index) { return a < segments_[index].start; });
+    if (after == byStart_.begin())
+      return -1;
+    const size_t position = static_cast<size_t>(after - byStart_.begin()) - 1;
+    for (const size_t candidate : {byStart_[position], farthest_[position]}) {
+      if (address < end(candidate))
+        return static_cast<int>(candidate);
+    }
+    return -1;
+  }
+
+  const std::vector<SegmentRange>& segments_;
+  std::vector<size_t> byStart_;
+  std::vector<size_t> farthest_;
+};
+
+int priority(BlockKind kind) {
+  switch (kind) {
+  case BlockKind::Run:
+    return 2;
+  case BlockKind::Load:
+    return 1;
+  default:
+    return 0;
+  }
+}
+
+// Counts each byte of the segment once, under the kind of highest priority
+// that covers it, and turns the bytes nothing covers into free blocks.
+void measure(SegmentUsage& segment) {
+  struct Event {
+    uint64_t position;
+    int kind;   // priority
+    int delta;  // +1 where a block begins, -1 where it ends
+  };
+  const uint64_t segmentEnd = endOf(segment.start, segment.size);
+  std::vector<Event> events;
+  events.reserve(segment.blocks.size() * 2);
+  for (const Block& block : segment.blocks) {
+    const uint64_t begin = std::max(block.address, segment.start);
+    const uint64_t end = std::min(blockEnd(block), segmentEnd);
+    if (begin >= end)
+      continue;
+    events.push_back({begin, priority(block.kind), 1});
+    events.push_back({end, priority(block.kind), -1});
+  }
+  std::sort(events.begin(), events.end(),
+            [](const Event& a, const Event& b) { return a.position < b.position; });
+  int covering[3] = {0, 0, 0};
+  uint64_t position = segment.start;
+  std::vector<Block> gaps;
+  const auto account = [&](uint64_t upTo) {
+    if (upTo <= position)
+      return;
+    const uint64_t bytes = upTo - position;
+    if (covering[2])
+      segment.runBytes += bytes;
+    else if (covering[1])
+      segment.loadBytes += bytes;
+    else if (covering[0])
+      segment.reservedBytes += bytes;
+    else if (!gaps.empty() && endOf(gaps.back().address, gaps.back().size) == position)
+      gaps.back().size += bytes;
+    else
+      gaps.push_back(Block{BlockKind::Free, QString(), position, bytes, position, std::nullopt, QString()});
+    position = upTo;
+  };
+  for (const Event& event : events) {
+    account(event.position);
+    covering[event.kind] += event.delta;
+  }
+  account(segmentEnd);
+  for (const Block& gap : gaps) {
+    segment.freeBytes += gap.size;
+    segment.largestFreeGap = std::max(segment.largestFreeGap, gap.size);
+  }
+  segment.blocks.insert(segment.blocks.end(), gaps.begin(), gaps.end());
+  // Free space after the blocks that start at the same address.
+  std::stable_sort(segment.blocks.begin(), segment.blocks.end(), [](const Block& a, const Block& b) {
+    if (a.address != b.address)
+      return a.address < b.address;
+    return a.kind != BlockKind::Free && b.kind == BlockKind::Free;
+  });
+}
+
+}  // namespace
+
+uint64_t blockEnd(const Block& block) {
+  return endOf(block.address, block.size);
+}
+
+const char* kindName(BlockKind kind) {
+  switch (kind) {
+  case BlockKind::Run:
+    return "run";
+  case BlockKind::Load:
+    return "load image";
+  case BlockKind::Reserved:
+    return "reserved";
+  case BlockKind::Free:
+    break;
+  }
+  return "free";
+}
+
+QByteArray hexAddress(uint64_t address) {
+  const int digits = address > 0xffffffffu ? 16 : 8;
+  return "0x" + QByteArray::number(static_cast<qulonglong>(address), 16).rightJustified(digits, '0');
+}
+
+std::vector<SegmentRange> reportSegments(const MemoryMap& memoryMap, const MemoryMap* placement) {
+  std::vector<SegmentRange> ranges;
+  if (placement) {
+    for (const MemoryMapElement* segment : placement->memorySegments(false)) {
+      if (segment->hasStart() && segment->hasSize())
+        ranges.push_back({nameOf(*segment), segment->start(), segment->size()});
+    }
+    if (!ranges.empty())
+      return ranges;
+  }
+  for (const MemoryMapElement* segment : memoryMap.memorySegments(false))
+    ranges.push_back({nameOf(*segment), segment->start(), segment->size()});
+  return ranges;
+}
+
+QSet<QString> reservedSections(const MemoryMap& placement) {
+  QSet<QString> reserved;
+  for (const MemoryMapElement* segment : placement.memorySegments(false)) {
+    for (const MemoryMapElement* section : placement.programSections(segment, true)) {
+      if (section->hasRunIn()) {
+        for (const QString& runSection : section->runIn().split(QLatin1Char(';'), Qt::SkipEmptyParts))
+          reserved.insert(runSection);
+      }
+      if (section->hasSize() && !section->isLoad())
+        reserved.insert(nameOf(*section));
+    }
+  }
+  return reserved;
+}
+
+MemoryReport buildMemoryReport(const QString& elfFile, const ElfFile& elf, const std::vector<SegmentRange>& segments,
+                               const QSet<QString>& reservations) {
+  MemoryReport report;
+  report.elfFile = elfFile;
+  for (const SegmentRange& range : segments) {
+    SegmentUsage usage;
+    usage.name = range.name;
+    usage.start = range.start;
+    usage.size = range.size;
+    report.segments.push_back(std::move(usage));
+  }
+  const SegmentFinder finder(segments);
+  const auto place = [&](int segment, Block block) {
+    if (segment < 0)
+      report.outside.push_back(std::move(block));
+    else
+      report.segments[static_cast<size_t>(segment)].blocks.push_back(std::move(block));
+  };
+  for (const ElfSection& section : elf.sections) {
+    const int runSegment = finder.find(section.runAddress, section.size);
+    const bool loadedElsewhere = section.hasContents && section.loadAddress != section.runAddress;
+    const int loadSegment = !section.hasContents ? -1
+                            : loadedElsewhere    ? finder.find(section.loadAddress, section.size)
+                                                 : runSegment;
+    Block run;
+    run.kind = reservations.contains(section.name) ? BlockKind::Reserved : BlockKind::Run;
+    run.section = section.name;
+    run.address = section.runAddress;
+    run.size = section.size;
+    run.runAddress = section.runAddress;
+    if (section.hasContents)
+      run.loadAddress = section.loadAddress;
+    if (loadSegment >= 0)
+      run.loadSegment = segments[static_cast<size_t>(loadSegment)].name;
+    if (loadedElsewhere) {
+      Block load = run;
+      load.kind = BlockKind::Load;
+      load.address = section.loadAddress;
+      place(loadSegment, std::move(load));
+    }
+    place(runSegment, std::move(run));
+  }
+  for (SegmentUsage& segment : report.segments)
+    measure(segment);
+  return report;
+}

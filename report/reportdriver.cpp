@@ -1,0 +1,180 @@
+#include "report/reportdriver.h"
+
+#include <QSaveFile>
+#include <QString>
+#include <QStringList>
+#include <new>
+#include <vector>
+
+#include "memorymap/memorymap.h"
+#include "mkld/bytes.h"
+#include "mkld/console.h"
+#include "mkld/driver.h"
+#include "report/elffile.h"
+#include "report/htmlreport.h"
+#include "report/jsonreport.h"
+#include "report/memoryreport.h"
+#include "report/textreport.h"
+#include "xml/macroregistry.h"
+
+namespace {
+
+struct Failure {
+  QString message;
+};
+
+struct Limit {
+  QString segment;
+  QString percentText;  // as written, for the message
+  double percent = 0;
+};
+
+struct ReportOptions {
+  QString memoryMapFile;
+  QString memoryMapMacros;
+  QString memoryMapSegments;
+  QString sectionPlacementFile;
+  QString sectionPlacementMacros;
+  QString elfFile;
+  QString htmlFile;
+  QString jsonFile;
+  std::vector<Limit> limits;
+};
+
+// "SEGMENT=PERCENT", the percent a number from 0 to 100 with an optional "%".
+Limit parseLimit(const QString& text) {
+  const qsizetype equals = text.lastIndexOf(QLatin1Char('='));
+  Limit limit;
+  if (equals > 0) {
+    limit.segment = text.left(equals);
+    limit.percentText = text.mid(equals + 1);
+    if (limit.percentText.endsWith(QLatin1Char('%')))
+      limit.percentText.chop(1);
+    bool ok = false;
+    limit.percent = limit.percentText.toDouble(&ok);
+    if (ok && limit.percent >= 0 && limit.percent <= 100)
+      return limit;
+  }
+  throw Failure{QLatin1String("-limit wants SEGMENT=PERCENT with a percent from 0 to 100, not ") + text};
+}
+
+[[noreturn]] void usage() {
+  printError(QStringLiteral(
+      "Usage: mkld-report -memory-map-file <memory-map> [options] <elf-file>\n"
+      "       mkld-report -memory-map-segments <segments> [options] <elf-file>\n"
+      "Options: -memory-map-macros <macros>, -section-placement-file <file>,\n"
+      "  -section-placement-macros <macros>, -html <file>, -json <file>,\n"
+      "  -limit <segment>=<percent> (repeatable). See mkld-report(1).\n"));
+  std::exit(1);
+}
+
+ReportOptions parseArguments(int argc, char** argv) {
+  ReportOptions options;
+  QStringList positional;
+  for (int i = 1; i < argc; ++i) {
+    const QString arg = fromBytes(argv[i]);
+    const auto value = [&]() {
+      if (i + 1 >= argc)
+        throw Failure{QLatin1String("argument expected after ") + arg};
+      return fromBytes(argv[++i]);
+    };
+    const auto appendTo = [&](QString& list) {
+      const QString item = value();
+      list += (list.isEmpty() ? QString() : QStringLiteral(";")) + item;
+    };
+    if (arg == QLatin1String("-memory-map-file"))
+      options.memoryMapFile = value();
+    else if (arg == QLatin1String("-memory-map-segments"))
+      options.memoryMapSegments = value();
+    else if (arg == QLatin1String("-memory-map-macros"))
+      appendTo(options.memoryMapMacros);
+    else if (arg == QLatin1String("-section-placement-file"))
+      options.sectionPlacementFile = value();
+    else if (arg == QLatin1String("-section-placement-macros") || arg == QLatin1String("-section-placment-macros"))
+      appendTo(options.sectionPlacementMacros);
+    else if (arg == QLatin1String("-html"))
+      options.htmlFile = value();
+    else if (arg == QLatin1String("-json"))
+      options.jsonFile = value();
+    else if (arg == QLatin1String("-limit"))
+      options.limits.push_back(parseLimit(value()));
+    else if (arg.startsWith(QLatin1Char('-')))
+      throw Failure{QLatin1String("unknown option ") + arg};
+    else
+      positional.append(arg);
+  }
+  if ((options.memoryMapFile.isEmpty() && options.memoryMapSegments.isEmpty()) || positional.size() != 1)
+    usage();
+  options.elfFile = positional.first();
+  return options;
+}
+
+void writeFile(const QString& path, const QByteArray& contents) {
+  QSaveFile file(nativePath(path));
+  if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() || !file.commit())
+    throw Failure{QLatin1String("cannot write ") + path + QLatin1String(": ") + file.errorString()};
+}
+
+const SegmentUsage& segmentNamed(const MemoryReport& report, const QString& name) {
+  for (const SegmentUsage& segment : report.segments) {
+    if (segment.name == name)
+      return segment;
+  }
+  throw Failure{QLatin1String("-limit names ") + name + QLatin1String(", which is not a segment")};
+}
+
+int report(const ReportOptions& options) {
+  MemoryMap memoryMap;
+  if (!options.memoryMapFile.isEmpty()) {
+    if (!memoryMap.loadFile(options.memoryMapFile, options.memoryMapMacros, true))
+      throw Failure{QStringLiteral("cannot load memory map file")};
+  } else {
+    memoryMap.loadString(buildSegmentMapText(options.memoryMapSegments));
+  }
+  MemoryMap placement;
+  const bool hasPlacement = !options.sectionPlacementFile.isEmpty();
+  if (hasPlacement && !placement.loadFile(options.sectionPlacementFile, options.sectionPlacementMacros, true))
+    throw Failure{QStringLiteral("cannot load section placement file")};
+
+  QString error;
+  const std::optional<ElfFile> elf = readElfFile(options.elfFile, &error);
+  if (!elf)
+    throw Failure{error};
+  const MemoryReport memoryReport =
+      buildMemoryReport(options.elfFile, *elf, reportSegments(memoryMap, hasPlacement ? &placement : nullptr),
+                        hasPlacement ? reservedSections(placement) : QSet<QString>());
+  for (const Limit& limit : options.limits)
+    segmentNamed(memoryReport, limit.segment);
+
+  printOutput(fromBytes(textReport(memoryReport)));
+  if (!options.htmlFile.isEmpty())
+    writeFile(options.htmlFile, htmlReport(memoryReport));
+  if (!options.jsonFile.isEmpty())
+    writeFile(options.jsonFile, jsonReport(memoryReport));
+
+  int status = 0;
+  for (const Limit& limit : options.limits) {
+    const SegmentUsage& segment = segmentNamed(memoryReport, limit.segment);
+    if (segment.usedPercent() > limit.percent) {
+      printError(QLatin1String("error: ") + segment.name + QLatin1String(" is ") +
+                 fromBytes(percentText(segment.usedPercent())) + QLatin1String(" full (limit ") + limit.percentText +
+                 QLatin1String("%)\n"));
+      status = 1;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int runReport(int argc, char** argv) {
+  MacroRegistry::instance();  // the built-in macro table, before anything reads it
+  try {
+    return report(parseArguments(argc, argv));
+  } catch (const Failure& failure) {
+    printError(QLatin1String("error: ") + failure.message + QLatin1Char('\n'));
+  } catch (const std::bad_alloc&) {
+    printError(QStringLiteral("error: out of memory\n"));
+  }
+  return 1;
+}

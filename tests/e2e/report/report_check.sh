@@ -1,0 +1,159 @@
+#!/bin/sh
+# Runs mkld-report on the link-check program and compares what it prints
+# with the linker's own section table (objdump -h of the same ELF).
+#
+# Usage: report_check.sh table|browser MKLD MKLD_REPORT SOURCE_DIR
+#   table:   the table, the JSON, -limit and bad input
+#   browser: the HTML page rendered by headless chromium
+# Exits 77 (skipped) when the RISC-V toolchain, or for the browser check
+# chromium, is not installed.
+set -eu
+
+mode=$1
+mkld=$2
+report=$3
+source_dir=$4
+here=$source_dir/tests/e2e/linkcheck
+prefix=riscv64-unknown-elf-
+
+need() {
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+}
+need "${prefix}gcc" "${prefix}objdump" python3
+[ "$mode" = browser ] && need chromium
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+"${prefix}gcc" -march=rv32imac -mabi=ilp32 -nostdlib -ffreestanding -O1 -c "$here/program.c" -o "$work/program.o"
+"$mkld" -check-segment-overflow -symbols "STACK_SIZE=0x400" -memory-map-file "$here/memory-map.xml" \
+  -section-placement-file "$here/placement.xml" "$work/program.ld"
+"${prefix}gcc" -march=rv32imac -mabi=ilp32 -nostdlib -ffreestanding -T "$work/program.ld" "$work/program.o" \
+  -o "$work/program.elf"
+elf=$work/program.elf
+set -- -memory-map-file "$here/memory-map.xml" -section-placement-file "$here/placement.xml" \
+  -section-placement-macros STACK_SIZE=0x400
+
+if [ "$mode" = browser ]; then
+  "$report" "$@" -html "$work/report.html" "$elf" >/dev/null
+  browse() {  # profile, arguments...
+    profile=$work/profile-$1
+    shift
+    chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
+      --disable-sync --no-first-run --user-data-dir="$profile" --window-size=1000,800 "$@"
+  }
+  browse 1 --dump-dom "file://$work/report.html" > "$work/dom.html" 2>/dev/null
+  browse 2 --screenshot="$work/report.png" "file://$work/report.html" >/dev/null 2>&1
+  # Every segment and every allocated section is named on the page, as a
+  # block of the picture and in the table.
+  for name in FLASH RAM $("${prefix}objdump" -h "$elf" | awk '/^ *[0-9]+ / { n = $2; next } /ALLOC/ { print n }'); do
+    grep -q "<text[^>]*>$name<" "$work/dom.html" || fail "no block labelled $name in the DOM"
+    grep -Eq "^ *$name " "$work/dom.html" || fail "no table row of $name in the DOM"
+  done
+  grep -q "<path class=\"arrow\"" "$work/dom.html" || fail "no arrow from a load image in the DOM"
+  # Not blank: a rendered picture has many different byte values in its
+  # pixel data, an empty page a handful.
+  python3 - "$work/report.png" <<'PY' || fail "the screenshot is blank or not a PNG"
+import sys, zlib
+data = open(sys.argv[1], "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n"
+pos, pixels = 8, b""
+while pos < len(data):
+    length = int.from_bytes(data[pos:pos + 4], "big")
+    if data[pos + 4:pos + 8] == b"IDAT":
+        pixels += data[pos + 8:pos + 8 + length]
+    pos += 12 + length
+assert len(set(zlib.decompress(pixels))) > 64
+PY
+  [ "$failures" -eq 0 ] || exit 1
+  echo "the page renders with every name"
+  exit 0
+fi
+
+# --- The table and the JSON against objdump -h -----------------------------
+"$report" "$@" -json "$work/report.json" "$elf" > "$work/table.txt" || fail "mkld-report failed"
+"${prefix}objdump" -h "$elf" > "$work/objdump.txt"
+python3 - "$work/objdump.txt" "$work/table.txt" "$work/report.json" <<'PY' || fail "table or JSON disagree with objdump -h"
+import json, re, sys
+objdump, table, report = open(sys.argv[1]).read(), open(sys.argv[2]).read(), json.load(open(sys.argv[3]))
+segments = {"FLASH": (0x08000000, 0x10000), "RAM": (0x20000000, 0x4000)}
+reserved = {".data_run", ".heap", ".stack"}  # what the placement reserves
+def segment_of(address):
+    return next(n for n, (s, z) in segments.items() if s <= address < s + z)
+sections = re.findall(r"^ *\d+ (\S+) +([0-9a-f]+) +([0-9a-f]+) +([0-9a-f]+) .*\n +(.*)$", objdump, re.M)
+blocks = {n: [] for n in segments}
+for name, size, vma, lma, flags in sections:
+    if "ALLOC" not in flags:
+        continue
+    size, vma, lma, contents = int(size, 16), int(vma, 16), int(lma, 16), "CONTENTS" in flags
+    kind = "reserved" if name in reserved else "run"
+    load = f"0x{lma:08x}" if contents else "-"
+    row = f"  {name} +{kind} +0x{vma:08x} +{load} +{size} +{segment_of(lma) if contents else '-'}\n"
+    assert re.search(row, table), "no row " + row
+    blocks[segment_of(vma)].append((vma, size, kind, name))
+    if contents and lma != vma:
+        row = f"  {name} +load image +0x{vma:08x} +0x{lma:08x} +{size} +{segment_of(lma)}\n"
+        assert re.search(row, table), "no row " + row
+        blocks[segment_of(lma)].append((lma, size, "load image", name))
+for segment in report["segments"]:
+    start, size = segments[segment["name"]]
+    covered = {}
+    for address, length, kind, name in blocks[segment["name"]]:
+        assert {"section": name, "kind": kind, "size": length} in [
+            {k: b[k] for k in ("section", "kind", "size")} for b in segment["blocks"]], name
+        for byte in range(address, address + length):  # a run image wins over what overlaps it
+            if covered.get(byte) != "run":
+                covered[byte] = kind if kind != "reserved" or byte not in covered else covered[byte]
+    counts = {k: sum(1 for v in covered.values() if v == k) for k in ("run", "load image", "reserved")}
+    expected = (counts["run"], counts["load image"], counts["reserved"], size - len(covered))
+    actual = (segment["run"], segment["load"], segment["reserved"], segment["free"])
+    assert actual == expected, f"{segment['name']}: {actual} != {expected}"
+    line = f"{segment['name']} +0x{start:08x} +{size} +{expected[0]} +{expected[1]} +{expected[2]} +{expected[3]} "
+    assert re.search(line, table), "no summary line " + line
+PY
+
+# --- -limit -------------------------------------------------------------------
+used=$(awk '$1 == "RAM" { print $NF; exit }' "$work/table.txt")
+if "$report" "$@" -limit FLASH=50 -limit RAM=10 "$elf" > /dev/null 2> "$work/limit.err"; then
+  fail "a RAM limit of 10% held at $used"
+fi
+[ "$(cat "$work/limit.err")" = "error: RAM is $used full (limit 10%)" ] || fail "limit message: $(cat "$work/limit.err")"
+"$report" "$@" -limit RAM=50 "$elf" > /dev/null || fail "a RAM limit of 50% failed at $used"
+
+# --- Without the placement every section is a run image; one outside every
+# segment is listed, not dropped ----------------------------------------------
+"$report" -memory-map-segments "FLASH RX 0x08000000 0x10000" "$elf" > "$work/plain.txt"
+grep -q "^outside every segment" "$work/plain.txt" || fail "no sections outside every segment"
+grep -Eq "^  \.stack +run +0x20003c00 +- +1024 +-$" "$work/plain.txt" || fail ".stack not listed outside"
+grep -q "reserved" "$work/plain.txt" && sed -n '/^FLASH (/,$p' "$work/plain.txt" | grep -q " reserved " &&
+  fail "a reservation without a placement"
+
+# --- Bad input: one error line, status 1, nothing on the standard output ----
+head -c 300 "$elf" > "$work/truncated.elf"
+for case in "missing|$work/missing.elf|cannot open $work/missing.elf: No such file or directory" \
+            "not ELF|$here/placement.xml|$here/placement.xml is not an ELF file" \
+            "truncated|$work/truncated.elf|$work/truncated.elf is truncated or damaged: " \
+            "other machine|$mkld|$mkld is an ELF file for another machine ("; do
+  label=${case%%|*}
+  rest=${case#*|}
+  file=${rest%%|*}
+  message=${rest#*|}
+  status=0
+  "$report" "$@" "$file" > "$work/bad.out" 2> "$work/bad.err" || status=$?
+  [ "$status" -eq 1 ] || fail "$label: status $status"
+  [ -s "$work/bad.out" ] && fail "$label: wrote to the standard output"
+  case "$(cat "$work/bad.err")" in
+    "error: $message"*) ;;
+    *) fail "$label: $(cat "$work/bad.err")" ;;
+  esac
+done
+
+[ "$failures" -eq 0 ] || { echo "$failures report check(s) failed"; exit 1; }
+echo "all report checks passed"
