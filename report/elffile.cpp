@@ -6,10 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 
@@ -30,26 +31,50 @@ bool fits(uint64_t offset, uint64_t size, uint64_t fileSize) {
 // Where a loaded program header puts a section's bytes, as the common
 // binary tools read it: a section with contents by its file offset (a
 // segment holds the stored copies back to back even when their run
-// addresses are apart), one without contents by its address. A section that
-// no program header holds is stored where it runs.
-uint64_t loadAddress(const GElf_Shdr& section, const std::vector<GElf_Phdr>& loads) {
-  const bool hasContents = section.sh_type != SHT_NOBITS;
-  uint64_t address = section.sh_addr;
-  for (const GElf_Phdr& load : loads) {
-    const bool inMemory = section.sh_addr >= load.p_vaddr && section.sh_addr - load.p_vaddr <= load.p_memsz;
-    const bool inFile = !hasContents || (section.sh_offset >= load.p_offset &&
-                                         section.sh_offset - load.p_offset <= load.p_filesz);
-    if (!inMemory || !inFile)
-      continue;
-    address = hasContents ? load.p_paddr + (section.sh_offset - load.p_offset)
-                          : load.p_paddr + (section.sh_addr - load.p_vaddr);
-    // An empty section at the boundary of two headers belongs to the one
-    // whose memory it lies in; a section inside this one ends the search.
-    if (section.sh_size <= load.p_memsz - (section.sh_addr - load.p_vaddr))
-      break;
+// addresses are apart), one without contents by its address. A section
+// that no program header holds is stored where it runs.
+//
+// Of the headers holding a section, the first in file order that holds all
+// of it counts, else the last that holds its start (an empty section on the
+// boundary of two). Linked files have no overlapping headers, so only the
+// few headers starting nearest below the section's address are looked at:
+// a file with thousands of headers costs a binary search per section.
+class LoadAddresses {
+public:
+  explicit LoadAddresses(std::vector<GElf_Phdr> loads) : loads_(std::move(loads)) {
+    for (size_t i = 0; i < loads_.size(); ++i)
+      byAddress_.push_back(i);
+    std::stable_sort(byAddress_.begin(), byAddress_.end(),
+                     [&](size_t a, size_t b) { return loads_[a].p_vaddr < loads_[b].p_vaddr; });
   }
-  return address;
-}
+
+  uint64_t of(const GElf_Shdr& section) const {
+    const auto after = std::upper_bound(byAddress_.begin(), byAddress_.end(), section.sh_addr,
+                                        [&](uint64_t address, size_t i) { return address < loads_[i].p_vaddr; });
+    const size_t end = static_cast<size_t>(after - byAddress_.begin());
+    std::vector<size_t> candidates(byAddress_.begin() + static_cast<std::ptrdiff_t>(end - std::min<size_t>(end, 4)),
+                                   after);
+    std::sort(candidates.begin(), candidates.end());
+    const bool hasContents = section.sh_type != SHT_NOBITS;
+    uint64_t address = section.sh_addr;
+    for (const size_t index : candidates) {
+      const GElf_Phdr& load = loads_[index];
+      const uint64_t into = section.sh_addr - load.p_vaddr;
+      const bool inFile = !hasContents || (section.sh_offset >= load.p_offset &&
+                                           section.sh_offset - load.p_offset <= load.p_filesz);
+      if (into > load.p_memsz || !inFile)
+        continue;
+      address = load.p_paddr + (hasContents ? section.sh_offset - load.p_offset : into);
+      if (section.sh_size <= load.p_memsz - into)
+        break;
+    }
+    return address;
+  }
+
+private:
+  std::vector<GElf_Phdr> loads_;
+  std::vector<size_t> byAddress_;  // indexes into loads_, by run address
+};
 
 std::optional<ElfFile> readElf(Elf* elf, uint64_t fileSize, const QString& label, QString* error) {
   const auto fail = [&](const QString& text) -> std::optional<ElfFile> {
@@ -90,6 +115,7 @@ std::optional<ElfFile> readElf(Elf* elf, uint64_t fileSize, const QString& label
       loads.push_back(programHeader);
   }
 
+  const LoadAddresses loadAddresses(std::move(loads));
   size_t namesIndex = 0;
   if (elf_getshdrstrndx(elf, &namesIndex) != 0)
     return damaged(libelfReason());
@@ -109,7 +135,7 @@ std::optional<ElfFile> readElf(Elf* elf, uint64_t fileSize, const QString& label
     ElfSection entry;
     entry.name = fromBytes(name);
     entry.runAddress = section.sh_addr;
-    entry.loadAddress = loadAddress(section, loads);
+    entry.loadAddress = loadAddresses.of(section);
     entry.size = section.sh_size;
     entry.hasContents = section.sh_type != SHT_NOBITS;
     file.sections.push_back(std::move(entry));

@@ -4,7 +4,7 @@
 #include <map>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "report/textreport.h"
 
 namespace {
@@ -17,8 +17,8 @@ constexpr double LeftMargin = 96;     // room for the addresses
 constexpr double TopMargin = 70;      // room for the segment headings
 constexpr double MinBlockHeight = 15;
 constexpr double MinFreeHeight = 6;
-// A block inside another (a run image in its run section) leaves the outer
-// block's label in view on the left.
+// A block inside another (a run image in its run section) leaves a strip
+// of the outer block in view on the right, for its label.
 constexpr double InsetWidth = 84;
 
 QByteArray escaped(const QByteArray& text) {
@@ -88,7 +88,8 @@ struct Shape {
   const Block* block;
   double top = 0;
   double bottom = 0;
-  bool inset = false;  // lies inside the block before it
+  bool inset = false;     // lies inside an earlier block: drawn narrower, on its left
+  bool hasInset = false;  // a later block lies inside it: labelled in the strip on the right
 };
 
 struct Column {
@@ -168,11 +169,16 @@ Column layOut(const SegmentUsage& segment, double x) {
   }
   column.height = y - TopMargin;
   uint64_t outerEnd = 0;
+  size_t outer = 0;
   for (const Block* block : blocks) {
     Shape shape{block, column.yOf(std::max(block->address, segment.start)),
-                column.yOf(std::min(blockEnd(*block), segmentEnd)), block->address < outerEnd};
-    if (!shape.inset)
+                column.yOf(std::min(blockEnd(*block), segmentEnd)), block->address < outerEnd, false};
+    if (shape.inset) {
+      column.shapes[outer].hasInset = true;
+    } else {
       outerEnd = blockEnd(*block);
+      outer = column.shapes.size();
+    }
     column.shapes.push_back(shape);
   }
   return column;
@@ -208,23 +214,26 @@ void drawColumn(QByteArray& svg, const Column& column) {
          coordinate(TopMargin + column.height + 4) + "\">" + hexAddress(segment.start + segment.size) + "</text>\n";
   for (const Shape& shape : column.shapes) {
     const Block& block = *shape.block;
-    const double left = column.x + (shape.inset ? InsetWidth : 0);
     const double width = ColumnWidth - (shape.inset ? InsetWidth : 0);
+    // The strip of an outer block that its inner blocks leave free.
+    const double labelLeft = column.x + (shape.hasInset ? ColumnWidth - InsetWidth : 0);
+    const double labelWidth = shape.hasInset ? InsetWidth : width;
     const double height = shape.bottom - shape.top;
     svg += "<g class=\"block " + QByteArray(kindName(block.kind)).replace(' ', '-') + "\"><title>" +
-           escaped(tooltip(block)) + "</title><rect x=\"" + coordinate(left) + "\" y=\"" + coordinate(shape.top) +
+           escaped(tooltip(block)) + "</title><rect x=\"" + coordinate(column.x) + "\" y=\"" + coordinate(shape.top) +
            "\" width=\"" + coordinate(width) + "\" height=\"" + coordinate(height) + "\" fill=\"" +
            fillOf(block.kind) + "\"/>";
     if (block.kind != BlockKind::Free && height >= 12) {
       const QByteArray size = humanSize(block.size);
-      const double nameRoom = width - 12 - (width > 150 ? 7.0 * static_cast<double>(size.size()) + 8 : 0);
+      const bool showSize = labelWidth > 150;
+      const double nameRoom = labelWidth - 12 - (showSize ? 7.0 * static_cast<double>(size.size()) + 8 : 0);
       const QByteArray baseline = coordinate(shape.top + std::min(height / 2 + 4, 15.0));
       svg += "<text class=\"label\" fill=\"" + QByteArray(labelColour(block.kind)) + "\" x=\"" +
-             coordinate(left + 6) + "\" y=\"" + baseline + "\">" + escaped(fitted(toBytes(block.section), nameRoom)) +
+             coordinate(labelLeft + 6) + "\" y=\"" + baseline + "\">" + escaped(fitted(toBytes(block.section), nameRoom)) +
              "</text>";
-      if (width > 150) {
+      if (showSize) {
         svg += "<text class=\"size\" fill=\"" + QByteArray(labelColour(block.kind)) + "\" x=\"" +
-               coordinate(left + width - 6) + "\" y=\"" + baseline + "\">" + size + "</text>";
+               coordinate(labelLeft + labelWidth - 6) + "\" y=\"" + baseline + "\">" + size + "</text>";
       }
     } else if (block.kind == BlockKind::Free && height >= 16) {
       svg += "<text class=\"free\" x=\"" + middle + "\" y=\"" + coordinate(shape.top + height / 2 + 4) +
@@ -258,14 +267,14 @@ void drawArrows(QByteArray& svg, const std::vector<Column>& columns) {
       const double fromY = (shape.top + shape.bottom) / 2;
       const double toY = (runShape.top + runShape.bottom) / 2;
       double fromX = column.x + ColumnWidth;
-      double toX = target.x + (runShape.inset ? InsetWidth : 0);
+      double toX = target.x;
       double bend = ColumnGap / 2;
       if (target.x < column.x) {
         fromX = column.x;
-        toX = target.x + ColumnWidth;
+        toX = target.x + ColumnWidth - (runShape.inset ? InsetWidth : 0);
         bend = -bend;
       } else if (&target == &column) {
-        toX = column.x + ColumnWidth;
+        toX = column.x + ColumnWidth - (runShape.inset ? InsetWidth : 0);
         bend = ColumnGap / 3;
       }
       svg += "<path class=\"arrow\" d=\"M " + coordinate(fromX) + ' ' + coordinate(fromY) + " C " +

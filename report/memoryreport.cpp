@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <limits>
 
-#include "ldscript/sectionentry.h"
+#include "base/bytes.h"
+#include "ldscript/layoutmodel.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
+#include "memorymap/sectionattributes.h"
 
 namespace {
 
@@ -165,7 +166,8 @@ std::vector<SegmentRange> reportSegments(const MemoryMap& memoryMap, const Memor
   std::vector<SegmentRange> ranges;
   if (placement) {
     for (const MemoryMapElement* segment : placement->memorySegments(false)) {
-      if (segment->hasStart() && segment->hasSize())
+      const SectionAttributes attributes(*segment);
+      if (attributes.hasStart() && attributes.hasSize())
         ranges.push_back({nameOf(*segment), segment->start(), segment->size()});
     }
     if (!ranges.empty())
@@ -180,11 +182,12 @@ QSet<QString> reservedSections(const MemoryMap& placement) {
   QSet<QString> reserved;
   for (const MemoryMapElement* segment : placement.memorySegments(false)) {
     for (const MemoryMapElement* section : placement.programSections(segment, true)) {
-      if (section->hasRunIn()) {
-        for (const QString& runSection : section->runIn().split(QLatin1Char(';'), Qt::SkipEmptyParts))
+      const SectionAttributes attributes(*section);
+      if (attributes.runIn) {
+        for (const QString& runSection : fromBytes(*attributes.runIn).split(QLatin1Char(';'), Qt::SkipEmptyParts))
           reserved.insert(runSection);
       }
-      if (section->hasSize() && !section->isLoad())
+      if (attributes.hasSize() && !attributes.isLoad())
         reserved.insert(nameOf(*section));
     }
   }
