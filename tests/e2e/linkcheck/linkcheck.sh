@@ -94,33 +94,19 @@ check_consistent() {  # elf, label
   done < "$work/table"
 }
 
-# Lines "section NAME SIZE VMA LMA KIND" of the allocated sections that are
-# not empty (ld.lld keeps an empty one that defines symbols; GNU ld drops
-# it), and "symbol NAME VALUE". KIND is "contents" or "space".
-layout() {  # elf
-  "${prefix}objdump" -h "$1" | awk '
-    /^ *[0-9]+ / { line = "section " $2 " " $3 " " $4 " " $5; empty = $3 ~ /^0+$/; next }
-    line != "" { if ($0 ~ /ALLOC/ && !empty) print line, ($0 ~ /CONTENTS/ ? "contents" : "space"); line = "" }'
-  "${prefix}nm" "$1" | awk '{ print "symbol", $3, $1 }'
-}
-
-# The two ELFs agree on every section's address, load address and size and
-# on every symbol's value. A run section's space is a section of its own in
-# today's script and symbols only in the portable form, so a section that
-# holds no contents may be missing from the second ELF: its symbols still
-# say where it is. Whether a section holds contents is not compared: for
-# one that holds nothing but its reserved size, GNU ld writes no bytes and
-# ld.lld writes its fill.
+# The second ELF agrees with the first on every symbol's value and on the
+# size, address and load address of each of its non-empty allocated
+# sections. It may lack a section of the first: the portable form makes a
+# run section symbols only. (ld.lld keeps empty sections that define
+# symbols; GNU ld drops them.)
 same_layout() {  # label, reference elf, elf
-  layout "$3" > "$work/other.layout"
-  layout "$2" | awk 'NR == FNR { if ($1 == "section") present[$2] = 1; next }
-    !($1 == "section" && $6 == "space" && !($2 in present))' "$work/other.layout" - |
-    cut -d ' ' -f 1-5 | sort > "$work/reference.layout"
-  cut -d ' ' -f 1-5 "$work/other.layout" | sort -o "$work/other.layout"
-  if ! cmp -s "$work/reference.layout" "$work/other.layout"; then
-    fail "$1 differs from today's script under GNU ld:
-$(diff "$work/reference.layout" "$work/other.layout" | grep '^[<>]' | head -20)"
-  fi
+  for elf in "$2" "$3"; do
+    { section_table "$elf" | awk '$2 !~ /^0+$/'; "${prefix}nm" "$elf" | awk '{ print $3, $1 }'; } > "$elf.layout"
+  done
+  awk 'NR == FNR { present[$1]; next } NF == 2 || $1 in present' "$3.layout" "$2.layout" | sort > "$work/reference"
+  sort "$3.layout" > "$work/other"
+  cmp -s "$work/reference" "$work/other" || fail "$1 differs from today's script under GNU ld:
+$(diff "$work/reference" "$work/other" | grep '^[<>]' | head -20)"
 }
 
 # Loads the ELF's PT_LOAD headers one by one at their physical addresses
@@ -136,7 +122,7 @@ loads_like_image() {  # elf
     size != "" { if ($0 ~ /CONTENTS/ && $0 ~ /LOAD/ && size !~ /^0+$/) print lma; size = "" }' |
     sort | head -n 1)
   image_base=$((image_base))
-  : > "$work/loaded.bin"
+  : > "$work/loaded.bin"  # then zeros up to the image's size
   dd if=/dev/zero of="$work/loaded.bin" bs=1 count=0 seek="$image_size" status=none
   "${prefix}readelf" -lW "$1" | awk '$1 == "LOAD" { print $2, $4, $5, $6 }' > "$work/loads"
   while read -r offset paddr filesz memsz; do
