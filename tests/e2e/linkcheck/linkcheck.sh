@@ -1,11 +1,9 @@
 #!/bin/sh
 # Links a small freestanding RV32 program with scripts that mkld writes and
 # checks, with the real linkers' output, that every section and symbol is
-# where the script promises. Each case is linked three ways: today's script
-# with GNU ld, the -portable-script form with GNU ld and with ld.lld; all
-# three must agree on every section and symbol. The portable links must
-# also load correctly program header by program header, as a debug probe or
-# an emulator loads an ELF.
+# where the script promises; that today's script under GNU ld and the
+# -portable-script form under GNU ld and ld.lld agree on every one; and that
+# the portable links load right program header by program header.
 #
 # Usage: linkcheck.sh MKLD SOURCE_DIR
 # Exits 77 (skipped) only when the RISC-V toolchain or ld.lld is not installed.
@@ -54,8 +52,7 @@ section_table() {
     name != "" { if ($0 ~ /ALLOC/) print name, size, vma, lma; name = "" }'
 }
 
-# Prints the value of a symbol (hex, no prefix), or nothing. The symbol
-# table is read once per ELF.
+# Prints the value of a symbol (hex, no prefix), or nothing.
 symbol() {  # elf, name
   [ -f "$1.nm" ] || "${prefix}nm" "$1" > "$1.nm"
   awk -v n="$2" '$3 == n { print $1; exit }' "$1.nm"
@@ -143,29 +140,17 @@ put() {  # source, offset in it, address, count: the part inside the image
 # Writes today's and the portable script for one case and links them three
 # ways; the GNU ld link of today's script is $work/LABEL.elf.
 link_case() {  # label, object, mkld arguments...
-  label=$1
-  object=$2
+  label=$1 object=$2
   shift 2
-  if ! "$mkld" "$@" "$work/$label.ld" || ! "$mkld" -portable-script "$@" "$work/$label.portable.ld"; then
-    fail "$label: mkld failed"
-    return 1
-  fi
-  if ! link "$work/$label.ld" "$object" "$work/$label.elf"; then
-    fail "$label: the link failed"
-    return 1
-  fi
+  "$mkld" "$@" "$work/$label.ld" && "$mkld" -portable-script "$@" "$work/$label.portable.ld" &&
+    link "$work/$label.ld" "$object" "$work/$label.elf" || { fail "$label: mkld or the link failed"; return; }
   check_consistent "$work/$label.elf" "$label"
   for linker in link link_lld; do
     elf=$work/$label.portable.$linker.elf
-    if ! $linker "$work/$label.portable.ld" "$object" "$elf"; then
-      fail "$label: the portable script failed with $linker"
-      continue
-    fi
+    $linker "$work/$label.portable.ld" "$object" "$elf" || { fail "$label: the portable link failed ($linker)"; continue; }
     same_layout "$label: the portable script with $linker" "$work/$label.elf" "$elf"
-    loads_like_image "$elf" ||
-      fail "$label: the program headers of the portable script with $linker do not load as the image"
+    loads_like_image "$elf" || fail "$label: the portable script's program headers ($linker) do not load as the image"
   done
-  return 0
 }
 
 # --- The feature program with its own memory map and placement -----------
