@@ -176,10 +176,10 @@ std::vector<SegmentRange> reportSegments(const MemoryMap& memoryMap, const Memor
   return ranges;
 }
 
-QSet<QString> reservedSections(const MemoryMap& placement) {
+QSet<QString> reservedSections(const MemoryMap& document) {
   QSet<QString> reserved;
-  for (const MemoryMapElement* segment : placement.memorySegments(false)) {
-    for (const MemoryMapElement* section : placement.programSections(segment, true)) {
+  for (const MemoryMapElement* segment : document.memorySegments(false)) {
+    for (const MemoryMapElement* section : document.programSections(segment, true)) {
       if (section->hasRunIn()) {
         for (const QString& runSection : section->runIn().split(QLatin1Char(';'), Qt::SkipEmptyParts))
           reserved.insert(runSection);

@@ -76,9 +76,10 @@ QByteArray hexAddress(uint64_t address);
 // the memory map's segments.
 std::vector<SegmentRange> reportSegments(const MemoryMap& memoryMap, const MemoryMap* placement);
 
-// The sections the placement means as reservations: run sections named by
-// another section's runin, and sections with a size that are not loaded.
-QSet<QString> reservedSections(const MemoryMap& placement);
+// The sections a document (placement or memory map) means as reservations:
+// run sections named by another section's runin, and sections with a size
+// that are not loaded.
+QSet<QString> reservedSections(const MemoryMap& document);
 
 // A section lies in the segment that holds its address; of overlapping
 // segments, the one that starts nearest below it. An empty section just past

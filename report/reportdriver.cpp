@@ -140,9 +140,12 @@ int report(const ReportOptions& options) {
   const std::optional<ElfFile> elf = readElfFile(options.elfFile, &error);
   if (!elf)
     throw Failure{error};
-  const MemoryReport memoryReport =
-      buildMemoryReport(options.elfFile, *elf, reportSegments(memoryMap, hasPlacement ? &placement : nullptr),
-                        hasPlacement ? reservedSections(placement) : QSet<QString>());
+  // A memory map may place sections of its own, so both documents say what is reserved.
+  QSet<QString> reservations = reservedSections(memoryMap);
+  if (hasPlacement)
+    reservations.unite(reservedSections(placement));
+  const MemoryReport memoryReport = buildMemoryReport(
+      options.elfFile, *elf, reportSegments(memoryMap, hasPlacement ? &placement : nullptr), reservations);
   for (const Limit& limit : options.limits)
     segmentNamed(memoryReport, limit.segment);
 
