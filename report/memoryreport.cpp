@@ -156,9 +156,18 @@ const char* kindName(BlockKind kind) {
   return "free";
 }
 
-QByteArray hexAddress(uint64_t address) {
+void appendHexAddress(QByteArray& out, uint64_t address) {
   const int digits = address > 0xffffffffu ? 16 : 8;
-  return "0x" + QByteArray::number(static_cast<qulonglong>(address), 16).rightJustified(digits, '0');
+  char text[18] = {'0', 'x'};
+  for (int i = digits - 1; i >= 0; --i, address >>= 4)
+    text[2 + i] = "0123456789abcdef"[address & 0xf];
+  out.append(text, digits + 2);
+}
+
+QByteArray hexAddress(uint64_t address) {
+  QByteArray text;
+  appendHexAddress(text, address);
+  return text;
 }
 
 std::vector<SegmentRange> reportSegments(const MemoryMap& memoryMap, const MemoryMap* placement) {

@@ -70,6 +70,7 @@ struct SegmentRange {
 // for an address above 32 bits.
 const char* kindName(BlockKind kind);
 QByteArray hexAddress(uint64_t address);
+void appendHexAddress(QByteArray& out, uint64_t address);
 
 // The segments the script's MEMORY block holds, in document order: the
 // placement's own regions when it gives segments a start and a size, else

@@ -3,6 +3,7 @@
 #include <QSaveFile>
 #include <QString>
 #include <QStringList>
+#include <cstdio>
 #include <new>
 #include <vector>
 
@@ -149,7 +150,9 @@ int report(const ReportOptions& options) {
   for (const Limit& limit : options.limits)
     segmentNamed(memoryReport, limit.segment);
 
-  printOutput(fromBytes(textReport(memoryReport)));
+  const QByteArray table = textReport(memoryReport);
+  std::fwrite(table.constData(), 1, static_cast<size_t>(table.size()), stdout);
+  std::fflush(stdout);
   if (!options.htmlFile.isEmpty())
     writeFile(options.htmlFile, htmlReport(memoryReport));
   if (!options.jsonFile.isEmpty())
