@@ -7,17 +7,20 @@
 #include <QString>
 #include <string>
 
+#include "ldscript/layoutmodel.h"
+#include "ldscript/scriptoptions.h"
+
 class MemoryMap;
 
-struct LinkerScriptInputs {
-  QMap<QString, QString> symbols;  // written in ascending name order
-  bool checkSegmentOverflow = false;
-  bool checkUnplacedSections = true;
+struct LinkerScriptInputs : ScriptOptions {
   const MemoryMap* memoryMap = nullptr;  // required
   const MemoryMap* placement = nullptr;  // none without a placement file
-  QString defaultFillPattern;
-  QString entry;  // ENTRY(entry) opens the script; empty: no ENTRY statement
 };
+
+// The layout every writer prints: section list, end placement and layout
+// walk. Prints the -verbose progress lines and the end-placement warnings;
+// throws the layout's errors as a QString. The model borrows the documents.
+LayoutModel computeLayout(const LinkerScriptInputs& inputs);
 
 // The whole script text, as bytes. Prints the -verbose progress lines and the
 // end-placement warnings; throws the layout's errors as a QString.

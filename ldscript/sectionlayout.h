@@ -1,5 +1,5 @@
-// Writes the output-section statement of each program section, with its
-// symbols and optional checks, after the statements it depends on.
+// The layout walk: where each section is stored and where it runs, and the
+// order in which the script states them.
 //
 // Design priority: the output order is that of a depth-first walk in which a
 // section first lays out the section before it in its segment and the
@@ -9,53 +9,41 @@
 // by name) are indexed once for the whole list.
 #pragma once
 
-#include <QString>
-#include <memory>
-#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "ldscript/scriptstream.h"
-#include "ldscript/sectionentry.h"
+#include "ldscript/layoutmodel.h"
+#include "ldscript/scriptoptions.h"
 
 class SectionLayout {
 public:
-  // Borrows the entries and the stream for its lifetime. The entries' fields
-  // that locate them (prev, section, name) must not change meanwhile.
-  SectionLayout(const std::vector<std::unique_ptr<SectionEntry>>& entries, ScriptStream& stream,
-                bool checkSegmentOverflow, QString defaultFillPattern);
+  // Borrows the model for its lifetime and indexes its sections; the
+  // sections' list facts (prev, element, name) must not change meanwhile.
+  SectionLayout(LayoutModel& model, const ScriptOptions& options);
   ~SectionLayout();
 
-  // Writes `entry` once, after whatever it depends on; an entry already laid
-  // out writes nothing. Throws the error message as a QString: a dependency
-  // cycle, a run section with run-in sections of its own, or (when
-  // missingRunInError is set) a missing run section.
-  void layoutSection(SectionEntry& entry);
+  // Lays out `section` once, after whatever it depends on, appending it to
+  // the model's output order; a section already laid out adds nothing.
+  // Prints the -verbose walk lines. Throws the error message as a QString: a
+  // dependency cycle, a run section with run-in sections of its own, or
+  // (when missingRunInError is set) a missing run section.
+  void layoutSection(LayoutSection& section);
 
 private:
-  struct Work;
   struct Frame;
-  SectionEntry* advance(Frame& frame);
-  void writeBraces(const Frame& frame);
-  SectionEntry* predecessorOf(const SectionEntry& entry) const;
-  SectionEntry* findRunSection(const SectionEntry& entry) const;
-  std::string_view segmentName(const MemoryMapElement& segment);
-  void discard(SectionEntry& entry);
-  void writeTail(const Frame& frame);
+  LayoutSection* advance(Frame& frame);
+  LayoutSection* findRunSection(const LayoutSection& section) const;
+  void finish(LayoutSection& section);
 
-  ScriptStream& out_;
-  const bool checkSegmentOverflow_;
-  const std::string defaultFillPattern_;
-  // Keys are views of the entries' names and of the documents' attribute
-  // texts, which outlive the layout.
-  // The first entry of each name, for run-section lookups.
-  std::unordered_map<std::string_view, SectionEntry*> firstByName_;
-  // The entries whose whole runin text is a given name, in list order.
-  std::unordered_map<std::string_view, std::vector<SectionEntry*>> clientsByRunIn_;
-  // Each segment's name as the script writes it, made on first use.
-  std::unordered_map<const MemoryMapElement*, std::string> segmentNames_;
-  // For a discarded entry: the nearest entry before it that is not discarded.
-  std::unordered_map<const SectionEntry*, SectionEntry*> skipDiscarded_;
+  LayoutModel& model_;
+  const bool missingRunInError_;
+  const bool verbose_;
+  // The first section of each name, for run-section lookups; keys are views
+  // of the sections' names.
+  std::unordered_map<std::string_view, LayoutSection*> firstByName_;
   std::vector<Frame> stack_;
 };
+
+// Lays out every section of the model in list order.
+void layoutSections(LayoutModel& model, const ScriptOptions& options);

@@ -35,33 +35,10 @@ public:
   void setStart(uint32_t start) { start_ = start; }
   void setSize(uint32_t size) { size_ = size; }
 
-  // "Present" accessors are true for an attribute with an empty value;
-  // "non-empty" ones (hasStart, hasSize, hasAlignment, hasInputSections) are not.
-  // Text accessors return the value, or an empty string when absent.
+  // The name attribute, or an empty string. The attributes the script is
+  // made of are read through SectionAttributes (memorymap/sectionattributes.h).
   QString name() const;
-  bool hasStart() const;
-  QString startText() const;
-  bool hasAddressSymbol() const;
-  QString addressSymbol() const;
-  bool hasEndSymbol() const;
-  QString endSymbol() const;
-  bool hasSize() const;
-  QString sizeText() const;
-  bool hasSizeSymbol() const;
-  QString sizeSymbol() const;
-  bool hasAlignment() const;
-  uint32_t alignment() const;  // integer literal rule
-  bool hasRunIn() const;
-  QString runIn() const;
-  bool hasRunOffset() const;
-  QString runOffset() const;
   bool isReadOnly() const;  // access is exactly "ReadOnly"
-  bool hasInputSections() const;
-  QString inputSections() const;
-  bool isLoad() const;  // load is "Yes" in any letter case
-  bool hasFill() const;
-  QString fill() const;
-  bool isKeep() const;  // keep is "Yes" in any letter case
 
   // Recorded for the root element of each file read; nothing reads them.
   std::unique_ptr<XMLNode> importElement;  // the Import element this root replaced
@@ -69,9 +46,6 @@ public:
   bool readOnly;
 
 private:
-  QString text(const char* name) const;
-  bool hasNonEmpty(const char* name) const;
-
   Kind kind_;
   uint32_t start_ = 0;
   uint32_t size_ = 0;

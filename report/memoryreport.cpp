@@ -4,8 +4,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "ldscript/sectionentry.h"
+#include "ldscript/layoutmodel.h"
 #include "memorymap/memorymap.h"
+#include "memorymap/sectionattributes.h"
 #include "mkld/bytes.h"
 
 namespace {
@@ -174,7 +175,8 @@ std::vector<SegmentRange> reportSegments(const MemoryMap& memoryMap, const Memor
   std::vector<SegmentRange> ranges;
   if (placement) {
     for (const MemoryMapElement* segment : placement->memorySegments(false)) {
-      if (segment->hasStart() && segment->hasSize())
+      const SectionAttributes attributes(*segment);
+      if (attributes.hasStart() && attributes.hasSize())
         ranges.push_back({nameOf(*segment), segment->start(), segment->size()});
     }
     if (!ranges.empty())
@@ -189,11 +191,12 @@ QSet<QString> reservedSections(const MemoryMap& document) {
   QSet<QString> reserved;
   for (const MemoryMapElement* segment : document.memorySegments(false)) {
     for (const MemoryMapElement* section : document.programSections(segment, true)) {
-      if (section->hasRunIn()) {
-        for (const QString& runSection : section->runIn().split(QLatin1Char(';'), Qt::SkipEmptyParts))
+      const SectionAttributes attributes(*section);
+      if (attributes.runIn) {
+        for (const QString& runSection : fromBytes(*attributes.runIn).split(QLatin1Char(';'), Qt::SkipEmptyParts))
           reserved.insert(runSection);
       }
-      if (section->hasSize() && !section->isLoad())
+      if (attributes.hasSize() && !attributes.isLoad())
         reserved.insert(nameOf(*section));
     }
   }

@@ -6,31 +6,17 @@ MacroRegistry& MacroRegistry::instance() {
 }
 
 MacroRegistry::MacroRegistry() {
-  // The first nine store nothing: their values are the date and time of the
-  // expansion that asks for them.
-  add("Date", "", "Day Month Year e.g. 21 June 2011.");
-  add("DateYear", "", "Year e.g. 2011.");
-  add("DateMonth", "", "Month e.g. June.");
-  add("DateDay", "", "Day e.g. 21.");
-  add("Time", "", "Hour:Minutes:Seconds e.g. 15:34:03.");
-  add("TimeHour", "", "Hour e.g. 15.");
-  add("TimeMinute", "", "Minute e.g. 34.");
-  add("TimeSecond", "", "Seconds e.g. 03.");
-  add("UnixTime", "", "Seconds since 00:00, Jan 1 1970 UTC");
-  add("HostArch", "x64", "The CPU architecture of the host.");
-  add("HostOS", "linux", "The host operating system.");
-  add("Micro", "RISCV", "The target processor family.");
-  add("TargetID", "20", "The numeric target identifier, in decimal.");
-  add("HostEXE", "", "The file extension of host executables.");
-  add("HostDLLExt", ".so", "The file extension of host shared libraries.");
-  add("HostDLL", ".so_x64", "The host shared-library suffix.");
-}
-
-void MacroRegistry::add(const char* name, const char* value, const char* description) {
-  const QString key = QLatin1String(name);
-  builtins_.insert(key, QLatin1String(value));
-  if (*description != '\0')
-    documentation_.append({key, QLatin1String(description)});
+  // The date and time names store nothing: their values are the date and
+  // time of the expansion that asks for them.
+  for (const char* name : {"Date", "DateYear", "DateMonth", "DateDay", "Time", "TimeHour",
+                           "TimeMinute", "TimeSecond", "UnixTime", "HostEXE"})
+    builtins_.insert(QLatin1String(name), QString());
+  builtins_.insert(QStringLiteral("HostArch"), QStringLiteral("x64"));
+  builtins_.insert(QStringLiteral("HostOS"), QStringLiteral("linux"));
+  builtins_.insert(QStringLiteral("Micro"), QStringLiteral("RISCV"));
+  builtins_.insert(QStringLiteral("TargetID"), QStringLiteral("20"));
+  builtins_.insert(QStringLiteral("HostDLLExt"), QStringLiteral(".so"));
+  builtins_.insert(QStringLiteral("HostDLL"), QStringLiteral(".so_x64"));
 }
 
 std::optional<QString> computedMacroValue(QStringView name, const QDateTime& now,

@@ -29,14 +29,8 @@ constexpr qint64 kMaxScannedCharacters = qint64(2) << 20;
 
 class Expander {
 public:
-  Expander(const MacroTable& local, bool searchSecondTable, bool searchBuiltins,
-           ExpansionBudget* budget)
-      : local_(local),
-        registry_(MacroRegistry::instance()),
-        searchSecondTable_(searchSecondTable),
-        searchBuiltins_(searchBuiltins),
-        macro_(registry_.macroCharacter()),
-        budget_(budget) {}
+  Expander(const MacroTable& local, bool searchBuiltins, ExpansionBudget* budget)
+      : local_(local), searchBuiltins_(searchBuiltins), budget_(budget) {}
 
   QString expand(const QString& text) {
     if (!text.contains(macro_))
@@ -131,10 +125,8 @@ private:
     }
     const QString key = name.toString();
     const QString* value = find(local_, key);
-    if (!value && searchSecondTable_)
-      value = find(registry_.secondTable(), key);
     if (!value && searchBuiltins_)
-      value = find(registry_.builtins(), key);
+      value = find(MacroRegistry::instance().builtins(), key);
     if (!value) {
       out.append(fallback);
       return;
@@ -167,20 +159,19 @@ private:
     return *now_;
   }
 
+  static constexpr QChar macro_ = QLatin1Char('$');
+
   const MacroTable& local_;
-  const MacroRegistry& registry_;
-  const bool searchSecondTable_;
   const bool searchBuiltins_;
-  const QChar macro_;
   ExpansionBudget* const budget_;
   std::optional<QDateTime> now_;
 };
 
 }  // namespace
 
-QString expandMacros(const MacroTable& local, const QString& text, bool searchSecondTable,
+QString expandMacros(const MacroTable& local, const QString& text, bool,
                      bool searchBuiltins, ExpansionBudget* budget) {
-  return Expander(local, searchSecondTable, searchBuiltins, budget).expand(text);
+  return Expander(local, searchBuiltins, budget).expand(text);
 }
 
 MacroTable parseMacroList(const QString& text) {

@@ -17,8 +17,8 @@ struct ExpansionBudget {
 };
 
 // Expands $(NAME), $(NAME:default) and $(NAME::literal) references. The local
-// table is searched first, then (by flag) the process-wide second table and
-// the built-in table. `budget`, when given, is charged with the characters
+// table is searched first, then (by flag) the built-in table.
+// `searchSecondTable` does nothing: no second table exists any more. `budget`, when given, is charged with the characters
 // each re-scanning pass reads and writes.
 QString expandMacros(const MacroTable& local, const QString& text, bool searchSecondTable,
                      bool searchBuiltins, ExpansionBudget* budget = nullptr);

@@ -9,25 +9,16 @@
 #include <utility>
 #include <vector>
 
+#include "ldscript/scripttext.h"
 #include "mkld/bytes.h"
-#include "mkld/commandline.h"
 
 namespace {
 
 using Attributes = std::vector<std::pair<std::string, std::string>>;
 
-// A hand-built list of entries over hand-built elements.
+// A hand-built model over hand-built elements.
 class Sections {
 public:
-  Sections() {
-    verbose = false;
-    missingRunInError = true;
-  }
-  ~Sections() {
-    verbose = false;
-    missingRunInError = true;
-  }
-
   const MemoryMapElement& segment(const std::string& name) {
     elements_.push_back(std::make_unique<MemoryMapElement>("MemorySegment", false));
     elements_.back()->setAttribute("name", name);
@@ -35,41 +26,49 @@ public:
   }
 
   // Appends a section to the chain of `segment`.
-  SectionEntry& add(const MemoryMapElement& segment, const Attributes& attributes, uint32_t start = 0) {
+  LayoutSection& add(const MemoryMapElement& segment, const Attributes& attributes, uint32_t start = 0) {
     elements_.push_back(std::make_unique<MemoryMapElement>("ProgramSection", false));
-    MemoryMapElement& section = *elements_.back();
+    MemoryMapElement& element = *elements_.back();
     for (const auto& [name, value] : attributes)
-      section.setAttribute(name, value);
-    section.setStart(start);
-    SectionEntry*& newest = newest_[&segment];
-    entries.push_back(std::make_unique<SectionEntry>(newest, section, segment));
-    newest = entries.back().get();
+      element.setAttribute(name, value);
+    element.setStart(start);
+    LayoutSection*& newest = newest_[&segment];
+    newest = &model.addSection(newest, element, segment);
+    entries.push_back(newest);
     return *newest;
   }
 
-  // Lays out the entries in `order` (list order when empty), as the writer does.
+  // Lays out the entries in `order` (list order when empty), as the writer
+  // does, and prints the statements; after an error, those laid out before it.
   std::string layout(bool checkSegmentOverflow = false, const std::string& defaultFill = "",
-                     std::vector<SectionEntry*> order = {}) {
-    if (order.empty()) {
-      for (const auto& entry : entries)
-        order.push_back(entry.get());
-    }
-    ScriptStream stream;
-    SectionLayout layout(entries, stream, checkSegmentOverflow, fromBytes(defaultFill));
+                     std::vector<LayoutSection*> order = {}) {
+    if (order.empty())
+      order = entries;
+    options.checkSegmentOverflow = checkSegmentOverflow;
+    options.checkUnplacedSections = false;
+    options.defaultFillPattern = fromBytes(defaultFill);
+    std::string error;
     try {
-      for (SectionEntry* entry : order)
+      SectionLayout layout(model, options);
+      for (LayoutSection* entry : order)
         layout.layoutSection(*entry);
     } catch (const QString& message) {
-      return stream.text() + "ERROR " + toStdBytes(message);
+      error = "ERROR " + toStdBytes(message);
     }
-    return stream.text();
+    ScriptStream stream;
+    writeScriptText(stream, model, options);
+    const std::string kHead = "MEMORY\n{\n}\n\nSECTIONS\n{\n\n\n";
+    const std::string text = stream.text();
+    return text.substr(kHead.size(), text.size() - kHead.size() - 3) + error;
   }
 
-  std::vector<std::unique_ptr<SectionEntry>> entries;
+  ScriptOptions options;
+  LayoutModel model;
+  std::vector<LayoutSection*> entries;
 
 private:
   std::vector<std::unique_ptr<MemoryMapElement>> elements_;
-  std::map<const MemoryMapElement*, SectionEntry*> newest_;
+  std::map<const MemoryMapElement*, LayoutSection*> newest_;
 };
 
 // The lines of `text` from the one starting with `first` up to the blank
@@ -193,7 +192,7 @@ TEST(SectionLayout, LoadAddressRules) {
     const MemoryMapElement& ram = s.segment("RAM");
     if (!c.first.empty())
       s.add(ram, c.first);
-    SectionEntry& last = s.add(ram, c.last);
+    LayoutSection& last = s.add(ram, c.last);
     last.placeFromEnd = c.placeFromEnd;
     last.endOffset = c.placeFromEnd ? 0x500 : 0;
     const std::string text = s.layout();
@@ -280,11 +279,11 @@ TEST(SectionLayout, RunInSectionAndItsRunSection) {
     Sections s;
     const MemoryMapElement& flash = s.segment("FLASH");
     const MemoryMapElement& ram = s.segment("RAM");
-    SectionEntry& text = s.add(flash, {{"name", ".text"}, {"load", "Yes"}});
-    SectionEntry& fast = s.add(flash, {{"name", ".fast"}, {"load", "Yes"}, {"runin", ".fast_run"}});
-    SectionEntry& run = s.add(ram, {{"name", ".fast_run"}});
-    const std::vector<SectionEntry*> order =
-        runSectionFirst ? std::vector<SectionEntry*>{&run, &text, &fast} : std::vector<SectionEntry*>{&text, &fast, &run};
+    LayoutSection& text = s.add(flash, {{"name", ".text"}, {"load", "Yes"}});
+    LayoutSection& fast = s.add(flash, {{"name", ".fast"}, {"load", "Yes"}, {"runin", ".fast_run"}});
+    LayoutSection& run = s.add(ram, {{"name", ".fast_run"}});
+    const std::vector<LayoutSection*> order =
+        runSectionFirst ? std::vector<LayoutSection*>{&run, &text, &fast} : std::vector<LayoutSection*>{&text, &fast, &run};
     const std::string script = s.layout(true, "", order);
     const std::string expectedFast =
         "  __fast_load_start__ = __text_end__;\n"
@@ -356,7 +355,7 @@ TEST(SectionLayout, RunAddress) {
     const MemoryMapElement& ram = s.segment("RAM");
     if (!c.before.empty())
       s.add(ram, c.before);
-    SectionEntry& runSection = s.add(ram, c.runSection, c.runStart);
+    LayoutSection& runSection = s.add(ram, c.runSection, c.runStart);
     runSection.placeFromEnd = c.runSectionFromEnd;
     runSection.endOffset = c.runSectionFromEnd ? 16 : 0;
     s.add(flash, {{"name", ".c"}, {"runin", "nothing;;.r"}});
@@ -486,7 +485,7 @@ TEST(SectionLayout, Errors) {
 
 TEST(SectionLayout, MissingRunSectionDiscarded) {
   Sections s;
-  missingRunInError = false;
+  s.options.missingRunInError = false;
   const MemoryMapElement& flash = s.segment("FLASH");
   s.add(flash, {{"name", ".a"}});
   s.add(flash, {{"name", ".gone1"}, {"runin", ".none"}});
@@ -507,7 +506,7 @@ TEST(SectionLayout, MissingRunSectionDiscarded) {
 
 TEST(SectionLayout, AllPredecessorsDiscardedStartsAtSegmentStart) {
   Sections s;
-  missingRunInError = false;
+  s.options.missingRunInError = false;
   const MemoryMapElement& flash = s.segment("FLASH");
   s.add(flash, {{"name", ".gone"}, {"runin", ".none"}});
   s.add(flash, {{"name", ".b"}});
@@ -517,14 +516,14 @@ TEST(SectionLayout, AllPredecessorsDiscardedStartsAtSegmentStart) {
 
 TEST(SectionLayout, VerboseLinesFollowTheWalk) {
   Sections s;
-  missingRunInError = false;
+  s.options.missingRunInError = false;
   const MemoryMapElement& flash = s.segment("FLASH");
   const MemoryMapElement& ram = s.segment("RAM");
-  SectionEntry& text = s.add(flash, {{"name", ".text"}});
-  SectionEntry& fast = s.add(flash, {{"name", ".fast"}, {"runin", ".run"}});
-  SectionEntry& gone = s.add(flash, {{"name", ".gone"}, {"runin", ".nowhere"}});
-  SectionEntry& run = s.add(ram, {{"name", ".run"}});
-  verbose = true;
+  LayoutSection& text = s.add(flash, {{"name", ".text"}});
+  LayoutSection& fast = s.add(flash, {{"name", ".fast"}, {"runin", ".run"}});
+  LayoutSection& gone = s.add(flash, {{"name", ".gone"}, {"runin", ".nowhere"}});
+  LayoutSection& run = s.add(ram, {{"name", ".run"}});
+  s.options.verbose = true;
   testing::internal::CaptureStdout();
   s.layout(false, "", {&run, &text, &gone, &fast});
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -556,11 +555,11 @@ TEST(SectionLayout, LongChainFromItsEnd) {
     for (int i = 0; i < kLength; ++i)
       s.add(flash, {{"name", ".f" + std::to_string(i)}, {"alignment", "4"}});
     s.add(flash, {{"name", ".c"}, {"runin", ".r99"}});
-    std::vector<SectionEntry*> order;
+    std::vector<LayoutSection*> order;
     if (fromEnd)
-      order.push_back(s.entries.back().get());
+      order.push_back(s.entries.back());
     for (const auto& entry : s.entries)
-      order.push_back(entry.get());
+      order.push_back(entry);
     (fromEnd ? backward : forward) = s.layout(false, "", order);
   }
   EXPECT_EQ(forward.find("ERROR"), std::string::npos);
@@ -580,7 +579,7 @@ TEST(SectionLayout, LongChainCycle) {
   for (int i = 0; i < 100000; ++i)
     s.add(seg, {{"name", ".x" + std::to_string(i)}});
   s.add(seg, {{"name", ".c"}, {"runin", ".run"}});
-  const std::string text = s.layout(false, "", {s.entries.back().get()});
+  const std::string text = s.layout(false, "", {s.entries.back()});
   // The run section lays out its client, which is met again.
   EXPECT_EQ(text, "ERROR cyclic memory section dependency with section .c");
   EXPECT_TRUE(s.entries.front()->layingOut);
@@ -591,12 +590,13 @@ TEST(SectionLayout, LongChainCycle) {
 // explicit stack visits, writes and discards entries.
 class RecursiveModel {
 public:
-  explicit RecursiveModel(const std::vector<std::unique_ptr<SectionEntry>>& entries) : entries_(entries) {
-    for (const auto& entry : entries)
-      state_[entry.get()] = {};
+  RecursiveModel(const std::vector<LayoutSection*>& entries, bool missingRunInError)
+      : entries_(entries), missingRunInError_(missingRunInError) {
+    for (LayoutSection* entry : entries)
+      state_[entry] = {};
   }
 
-  void layout(SectionEntry* entry) {
+  void layout(LayoutSection* entry) {
     log += "Laying out section " + entry->name + "\n";
     State& state = state_[entry];
     if (state.laidOut) {
@@ -608,40 +608,38 @@ public:
     state.layingOut = true;
     if (entry->prev && !state_[entry->prev].laidOut)
       layout(entry->prev);
-    std::vector<SectionEntry*> clients;
-    for (const auto& other : entries_) {
-      if (other->section->hasRunIn() && other->section->runIn() == fromBytes(entry->name))
-        clients.push_back(other.get());
+    std::vector<LayoutSection*> clients;
+    for (LayoutSection* other : entries_) {
+      if (other->attributes.runIn && *other->attributes.runIn == entry->name)
+        clients.push_back(other);
     }
-    const MemoryMapElement& section = *entry->section;
-    if (section.hasRunIn() && !clients.empty())
+    const std::string* runIn = entry->attributes.runIn;
+    if (runIn && !clients.empty())
       throw "run section " + entry->name + " cannot have run in sections";
-    if (section.hasRunIn()) {
-      SectionEntry* found = nullptr;
-      for (const QString& candidate : section.runIn().split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        for (const auto& other : entries_) {
+    if (runIn) {
+      LayoutSection* found = nullptr;
+      for (const QString& candidate : fromBytes(*runIn).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        for (LayoutSection* other : entries_) {
           if (!found && other->name == toStdBytes(candidate))
-            found = other.get();
+            found = other;
         }
         if (found)
           break;
       }
       if (!found) {
-        if (missingRunInError)
-          throw "cannot find run section " + toStdBytes(section.runIn()) + " referenced in " +
-              entry->name.substr(1);
-        log += "Discarding " + entry->name + " because run in section " + toStdBytes(section.runIn()) +
-               " not found\n";
+        if (missingRunInError_)
+          throw "cannot find run section " + *runIn + " referenced in " + entry->name.substr(1);
+        log += "Discarding " + entry->name + " because run in section " + *runIn + " not found\n";
         state = {false, true, true};
         return;
       }
-      SectionEntry* before = found->prev;
+      LayoutSection* before = found->prev;
       while (before && state_[before].discarded)
         before = before->prev;
       if (before && !state_[before].laidOut)
         layout(before);
-    } else if (!section.hasRunOffset()) {
-      for (SectionEntry* client : clients)
+    } else if (!entry->attributes.runOffset) {
+      for (LayoutSection* client : clients)
         layout(client);
     }
     written += entry->name + " ";
@@ -657,8 +655,9 @@ private:
     bool laidOut = false;
     bool discarded = false;
   };
-  const std::vector<std::unique_ptr<SectionEntry>>& entries_;
-  std::map<SectionEntry*, State> state_;
+  const std::vector<LayoutSection*>& entries_;
+  const bool missingRunInError_;
+  std::map<LayoutSection*, State> state_;
 };
 
 TEST(SectionLayout, SameWalkAsTheRecursiveDescription) {
@@ -666,7 +665,7 @@ TEST(SectionLayout, SameWalkAsTheRecursiveDescription) {
   auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   for (int round = 0; round < 2000; ++round) {
     Sections s;
-    missingRunInError = pick(2) == 0;
+    s.options.missingRunInError = pick(2) == 0;
     const int segmentCount = 1 + pick(3);
     std::vector<const MemoryMapElement*> segments;
     for (int i = 0; i < segmentCount; ++i)
@@ -687,20 +686,19 @@ TEST(SectionLayout, SameWalkAsTheRecursiveDescription) {
       s.add(*segments[static_cast<size_t>(pick(segmentCount))], attributes);
     }
 
-    RecursiveModel model(s.entries);
+    RecursiveModel model(s.entries, s.options.missingRunInError);
     std::string expectedError;
     try {
       for (const auto& entry : s.entries)
-        model.layout(entry.get());
+        model.layout(entry);
     } catch (const std::string& message) {
       expectedError = message;
     }
 
-    verbose = true;
+    s.options.verbose = true;
     testing::internal::CaptureStdout();
     const std::string text = s.layout();
     const std::string log = testing::internal::GetCapturedStdout();
-    verbose = false;
 
     std::string written;
     for (size_t at = text.find("_size__ = SIZEOF("); at != std::string::npos;

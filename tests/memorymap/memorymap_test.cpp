@@ -1,4 +1,5 @@
 #include "memorymap/memorymap.h"
+#include "memorymap/sectionattributes.h"
 
 #include <gtest/gtest.h>
 
@@ -110,47 +111,49 @@ TEST(MemoryMapResolve, StartsAndSizes) {
   }
 }
 
-TEST(MemoryMapAccessors, AbsentEmptyAndSet) {
+TEST(SectionAttributes, AbsentEmptyAndSet) {
   MemoryMap map;
   ASSERT_TRUE(map.loadString(fromBytes(
       R"x(<Root><ProgramSection name="set" start="1" size="2" alignment="0b100" address_symbol="a"
             end_symbol="e" size_symbol="s" runin="r" runoffset="o" access="ReadOnly"
-            inputsections="*(x)" load="yES" fill="0xff" keep="YES"/>
+            inputsections="*(x)" load="yES" fill="0xff" keep="YES" place_from_segment_end="yes"/>
           <ProgramSection name="" start="" size="" alignment="" address_symbol="" end_symbol=""
-            size_symbol="" runin="" runoffset="" access="" inputsections="" load="" fill="" keep=""/>
+            size_symbol="" runin="" runoffset="" access="" inputsections="" load="" fill="" keep=""
+            place_from_segment_end=""/>
           <ProgramSection/>
-          <ProgramSection access="readonly" load="1" keep="Y" alignment="04"/></Root>)x")));
+          <ProgramSection access="readonly" load="1" keep="Y" alignment="04" place_from_segment_end="yes "/></Root>)x")));
   QList<MemoryMapElement*> all;
   for (XMLNode* child = map.rootElement()->firstChild(); child; child = child->nextSibling())
     all.append(static_cast<MemoryMapElement*>(child));
   ASSERT_EQ(all.size(), 4);
 
   auto flags = [](const MemoryMapElement* e) {
+    const SectionAttributes a(*e);
     std::string f;
-    for (bool b : {e->hasStart(), e->hasSize(), e->hasAlignment(), e->hasAddressSymbol(),
-                   e->hasEndSymbol(), e->hasSizeSymbol(), e->hasRunIn(), e->hasRunOffset(),
-                   e->isReadOnly(), e->hasInputSections(), e->isLoad(), e->hasFill(), e->isKeep()})
+    for (bool b : {a.hasStart(), a.hasSize(), a.hasAlignment(), a.addressSymbol != nullptr,
+                   a.endSymbol != nullptr, a.sizeSymbol != nullptr, a.runIn != nullptr, a.runOffset != nullptr,
+                   e->isReadOnly(), a.hasInputSections(), a.isLoad(), a.fill != nullptr, a.isKeep(),
+                   a.wantsSegmentEnd()})
       f += b ? '1' : '0';
     return f;
   };
-  EXPECT_EQ(flags(all[0]), "1111111111111");
-  // Empty values: present for the plain "has" accessors, absent for the non-empty ones.
-  EXPECT_EQ(flags(all[1]), "0001111100010");
-  EXPECT_EQ(flags(all[2]), "0000000000000");
-  EXPECT_EQ(flags(all[3]), "0010000000000");
+  EXPECT_EQ(flags(all[0]), "11111111111111");
+  // Empty values: present for the plain pointers, absent for the non-empty ones.
+  EXPECT_EQ(flags(all[1]), "00011111000100");
+  EXPECT_EQ(flags(all[2]), "00000000000000");
+  EXPECT_EQ(flags(all[3]), "00100000000000");
 
-  const MemoryMapElement* set = all[0];
-  EXPECT_EQ(toStdBytes(set->name() + set->startText() + set->sizeText() + set->addressSymbol() +
-                       set->endSymbol() + set->sizeSymbol() + set->runIn() + set->runOffset() +
-                       set->inputSections() + set->fill()),
+  const SectionAttributes set(*all[0]);
+  EXPECT_EQ(toStdBytes(all[0]->name()) + *set.start + *set.size + *set.addressSymbol + *set.endSymbol +
+                *set.sizeSymbol + *set.runIn + *set.runOffset + *set.inputSections + *set.fill,
             "set12aesro*(x)0xff");
-  EXPECT_EQ(set->alignment(), 4u);
-  EXPECT_EQ(all[3]->alignment(), 4u);
-  EXPECT_EQ(all[2]->alignment(), 0u);
+  EXPECT_EQ(set.alignmentValue, 4u);
+  EXPECT_EQ(SectionAttributes(*all[3]).alignmentValue, 4u);
+  EXPECT_EQ(SectionAttributes(*all[2]).alignmentValue, 0u);
   EXPECT_TRUE(all[2]->name().isEmpty());
 }
 
-TEST(MemoryMapAccessors, AlignmentUsesTheIntegerLiteralRule) {
+TEST(SectionAttributes, AlignmentUsesTheIntegerLiteralRule) {
   const std::pair<const char*, uint32_t> cases[] = {
       {"4", 4}, {"0x4", 4}, {"04", 4}, {"0b100", 4}, {"0x10UL", 16}, {"0X10", 2120},
       {" 8", 8}, {"-1", 0xffffffff}, {"0x", 0}, {"  ", 0}, {"12abc", 12 * 1000 + 10 * 100 + 11 * 10 + 12},
@@ -158,7 +161,7 @@ TEST(MemoryMapAccessors, AlignmentUsesTheIntegerLiteralRule) {
   for (const auto& [text, value] : cases) {
     MemoryMap map;
     ASSERT_TRUE(map.loadString(fromBytes(std::string("<ProgramSection alignment=\"") + text + "\"/>")));
-    EXPECT_EQ(map.rootElement()->alignment(), value) << text;
+    EXPECT_EQ(SectionAttributes(*map.rootElement()).alignmentValue, value) << text;
   }
 }
 
@@ -356,13 +359,13 @@ TEST(MemoryMapExamples, BundledFilesResolve) {
   EXPECT_EQ(names(segments), "RAM FLASH");
   EXPECT_EQ(names(placement.programSections(segments[0], true)), ".data_run .bss .trace .heap .stack");
   EXPECT_EQ(names(placement.programSections(segments[1], true)), ".vectors .init .text .rodata .data");
-  EXPECT_EQ(toStdBytes(placement.programSections(segments[0], true).last()->sizeText()), "0x800");
+  EXPECT_EQ(*SectionAttributes(*placement.programSections(segments[0], true).last()).size, "0x800");
 
   MemoryMap release;
   ASSERT_TRUE(release.loadFile(dir + QStringLiteral("placement.xml"), QStringLiteral("STACK_SIZE=0x400"), true));
   QList<MemoryMapElement*> ram = release.programSections(release.memorySegments(true)[0], true);
   EXPECT_EQ(names(ram), ".data_run .bss .heap .stack");
-  EXPECT_EQ(toStdBytes(ram.last()->sizeText()), "0x400");
+  EXPECT_EQ(*SectionAttributes(*ram.last()).size, "0x400");
 }
 
 }  // namespace

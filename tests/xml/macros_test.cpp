@@ -119,15 +119,10 @@ TEST(ExpandMacros, SharedBudgetStopsEveryLaterExpansion) {
   EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("plain"), false, false, &budget)), "plain");
 }
 
-TEST(ExpandMacros, LookupOrderLocalThenSecondThenBuiltins) {
-  MacroTable& second = MacroRegistry::instance().secondTable();
-  second = table({{"S", "second"}, {"HostOS", "second-os"}, {"L", "second-l"}});
-  const MacroTable local = table({{"L", "local"}});
-  EXPECT_EQ(expand(local, "$(L) $(S) $(HostOS)", true, true), "local second second-os");
-  EXPECT_EQ(expand(local, "$(L) $(S) $(HostOS)", false, true), "local $(S) linux");
-  EXPECT_EQ(expand(local, "$(L) $(S) $(HostOS)", true, false), "local second second-os");
-  EXPECT_EQ(expand(local, "$(L) $(S) $(HostOS)", false, false), "local $(S) $(HostOS)");
-  second.clear();
+TEST(ExpandMacros, LocalTableBeforeBuiltins) {
+  const MacroTable local = table({{"L", "local"}, {"HostOS", "local-os"}});
+  EXPECT_EQ(expand(local, "$(L) $(HostOS) $(Micro)", false, true), "local local-os RISCV");
+  EXPECT_EQ(expand(local, "$(L) $(HostOS) $(Micro)", false, false), "local local-os $(Micro)");
 }
 
 TEST(ExpandMacros, BuiltinsOnlyWhenAsked) {
@@ -183,26 +178,6 @@ TEST(ComputedMacroValue, FormatsEachName) {
   EXPECT_EQ(value("date"), "<none>");
   const QLocale german(QLocale::German, QLocale::Germany);
   EXPECT_EQ(toStdBytes(*computedMacroValue(u"Date", when, german)), "21 Juni 2011");
-}
-
-TEST(MacroRegistry, BuiltinTableAndDocumentation) {
-  const MacroRegistry& registry = MacroRegistry::instance();
-  EXPECT_EQ(&registry, &MacroRegistry::instance());
-  EXPECT_EQ(registry.macroCharacter(), QLatin1Char('$'));
-  EXPECT_EQ(tableText(registry.builtins()),
-            "{Date=}{DateDay=}{DateMonth=}{DateYear=}{HostArch=x64}{HostDLL=.so_x64}"
-            "{HostDLLExt=.so}{HostEXE=}{HostOS=linux}{Micro=RISCV}{TargetID=20}{Time=}"
-            "{TimeHour=}{TimeMinute=}{TimeSecond=}{UnixTime=}");
-  std::string names;
-  for (const MacroRegistry::Documentation& doc : registry.documentation())
-    names += toStdBytes(doc.name) + " ";
-  EXPECT_EQ(names,
-            "Date DateYear DateMonth DateDay Time TimeHour TimeMinute TimeSecond UnixTime "
-            "HostArch HostOS Micro TargetID HostEXE HostDLLExt HostDLL ");
-  EXPECT_EQ(toStdBytes(registry.documentation().front().description),
-            "Day Month Year e.g. 21 June 2011.");
-  EXPECT_EQ(toStdBytes(registry.documentation()[8].description),
-            "Seconds since 00:00, Jan 1 1970 UTC");
 }
 
 struct ListCase {

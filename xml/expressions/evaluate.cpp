@@ -1,53 +1,334 @@
 #include "xml/expressions/evaluate.h"
 
-#include "xml/expressions/expressionparser.h"
-#include "xml/expressions/parserexception.h"
+#include <QByteArray>
+#include <climits>
+#include <limits>
+
+#include "xml/expressions/integerliteral.h"
+#include "xml/expressions/lexer.h"
+#include "xml/expressions/number.h"
 
 namespace {
 
-bool isNumber(Value::Kind kind) {
-  return kind == Value::Kind::Signed || kind == Value::Kind::Unsigned ||
-         kind == Value::Kind::Float;
+constexpr int kNotBinary = INT_MIN;
+
+// Every binary precedence in one place, lowest first. All binary operators
+// are left-associative.
+int binaryPrecedence(TokenKind kind) {
+  switch (kind) {
+  case TokenKind::Comma:
+    return -4;
+  case TokenKind::StarAssign:
+  case TokenKind::SlashAssign:
+  case TokenKind::PercentAssign:
+  case TokenKind::PlusAssign:
+  case TokenKind::MinusAssign:
+  case TokenKind::LeftShiftAssign:
+  case TokenKind::UnsignedRightShiftAssign:
+  case TokenKind::RightShiftAssign:
+  case TokenKind::CaretAssign:
+  case TokenKind::AmpAssign:
+  case TokenKind::PipeAssign:
+    return -3;
+  case TokenKind::Assign:
+    return -2;
+  case TokenKind::Question:
+    return -1;
+  case TokenKind::PipePipe:
+    return 0;
+  case TokenKind::AmpAmp:
+    return 1;
+  case TokenKind::Pipe:
+    return 2;
+  case TokenKind::Caret:
+    return 3;
+  case TokenKind::Amp:
+    return 4;
+  case TokenKind::Equal:
+  case TokenKind::NotEqual:
+    return 5;
+  case TokenKind::Less:
+  case TokenKind::LessEqual:
+  case TokenKind::Greater:
+  case TokenKind::GreaterEqual:
+    return 6;
+  case TokenKind::LeftShift:
+  case TokenKind::RightShift:
+  case TokenKind::UnsignedRightShift:
+    return 7;
+  case TokenKind::Plus:
+  case TokenKind::Minus:
+    return 8;
+  case TokenKind::Star:
+  case TokenKind::Slash:
+  case TokenKind::Percent:
+    return 9;
+  default:
+    return kNotBinary;
+  }
+}
+constexpr int kLowestPrecedence = -4;
+
+[[noreturn]] void fail(QString message, qsizetype offset) {
+  throw EvaluationError{std::move(message), offset};
+}
+[[noreturn]] void fail(const char* message, qsizetype offset) {
+  fail(QString::fromLatin1(message), offset);
 }
 
-bool isBool(Value::Kind kind) { return kind == Value::Kind::Bool; }
+// An operand the evaluator must look at before it can go on (the operand of
+// *, a cast, sizeof, a call argument) reports its failure at once.
+void check(const Number& operand) {
+  if (operand.kind() == Number::Kind::Failed)
+    fail(operand.failure(), operand.failureOffset());
+}
+
+// Floating literals are digits, a dot and digits, so every one is a finite
+// decimal; a value too large for a double becomes infinity and one too small
+// becomes 0, as the C library reads them.
+double floatingLiteral(QStringView text) {
+  const QByteArray bytes = text.toLatin1();
+  bool ok = false;
+  const double value = bytes.toDouble(&ok);
+  if (ok)
+    return value;
+  // QByteArray::toDouble refuses out-of-range values; decide by magnitude.
+  for (char c : bytes) {
+    if (c == '.')
+      break;
+    if (c != '0')
+      return std::numeric_limits<double>::infinity();
+  }
+  return 0.0;
+}
+
+// A parenthesis that opens with one of the C type keywords is a cast or
+// sizeof(typename); any other name in that place is an expression.
+bool isTypeKeyword(QStringView word) {
+  static const char* const kKeywords[] = {"void",  "bool",   "_Bool",  "char",     "short",
+                                          "int",   "long",   "float",  "double",   "signed",
+                                          "unsigned"};
+  for (const char* keyword : kKeywords) {
+    if (word == QLatin1String(keyword))
+      return true;
+  }
+  return false;
+}
+
+// Precedence climbing over the lexer, evaluating as it goes. A text that
+// does not parse throws EvaluationError at the offending token; an operator
+// that cannot be applied gives a failed Number, reported once the text has
+// parsed. Each call of parseUnary is one level of nesting; parseBinary
+// recurses at most once per precedence level in between, so the stack depth
+// is bounded by kMaxExpressionNesting.
+class Evaluator {
+public:
+  explicit Evaluator(const QString& text) : lexer_(text) {}
+
+  // The value, or Failed; none for a text without tokens.
+  std::optional<Number> evaluate() {
+    if (lexer_.peek().kind == TokenKind::End)
+      return std::nullopt;
+    return parseBinary(kLowestPrecedence);
+  }
+
+  qsizetype offset() const { return lexer_.offset(); }
+
+private:
+  Number parseBinary(int minimumPrecedence) {
+    Number left = parseUnary();
+    for (;;) {
+      const int precedence = binaryPrecedence(lexer_.peek().kind);
+      if (precedence == kNotBinary || precedence < minimumPrecedence)
+        return left;
+      const Token op = lexer_.next();
+      const qsizetype offset = lexer_.offsetOf(op);
+      if (op.kind == TokenKind::UnsignedRightShift ||
+          op.kind == TokenKind::UnsignedRightShiftAssign || op.kind == TokenKind::Question ||
+          op.kind == TokenKind::Comma)
+        fail("operator not supported", offset);
+      const Number right = parseBinary(precedence + 1);
+      left = applyBinary(op.kind, left, right, offset);
+    }
+  }
+
+  class NestingGuard {
+  public:
+    // The outermost operand is not nested in anything, hence the + 1.
+    NestingGuard(int& depth, qsizetype offset) : depth_(depth) {
+      if (++depth_ > kMaxExpressionNesting + 1)
+        fail("expression nested too deeply", offset);
+    }
+    ~NestingGuard() { --depth_; }
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+
+  private:
+    int& depth_;
+  };
+
+  Number parseUnary() {
+    NestingGuard guard(depth_, lexer_.offset());
+    const Token token = lexer_.next();
+    const qsizetype offset = lexer_.offsetOf(token);
+    switch (token.kind) {
+    case TokenKind::DecimalLiteral:
+    case TokenKind::HexLiteral:
+    case TokenKind::BinaryLiteral:
+      return Number::fromSigned(static_cast<int64_t>(parseIntegerLiteral(token.text)));
+    case TokenKind::FloatLiteral:
+      return Number::fromFloat(floatingLiteral(token.text));
+    case TokenKind::String:
+      return Number::fromString(token.text.mid(1, token.text.size() - 2));
+    case TokenKind::LeftParen:
+      return parseParenthesised(offset);
+    case TokenKind::Plus:
+      return parseUnary();
+    case TokenKind::Minus:
+    case TokenKind::Tilde:
+    case TokenKind::Not:
+    case TokenKind::Amp:
+    case TokenKind::PlusPlus:
+    case TokenKind::MinusMinus:
+      return applyUnary(token.kind, parseUnary(), offset);
+    case TokenKind::Star:
+      check(parseUnary());
+      fail("cannot dereference", offset);
+    case TokenKind::Identifier:
+      if (token.text == QLatin1String("sizeof"))
+        parseSizeof(offset);
+      if (token.text == QLatin1String("addressof"))
+        return applyUnary(TokenKind::Amp, parseUnary(), offset);
+      parseName(token.text.toString(), offset);
+    case TokenKind::ColonColon:
+      parseName(QString(), offset);
+    default:
+      fail("expression expected", offset);
+    }
+  }
+
+  // After "(": a cast when a type name follows, else a parenthesised expression.
+  Number parseParenthesised(qsizetype offset) {
+    if (startsTypeName()) {
+      parseTypeName();
+      check(parseUnary());
+      fail("cannot cast", offset);
+    }
+    const Number inner = parseBinary(kLowestPrecedence);
+    expectClosingParen();
+    return inner;
+  }
+
+  // No sizeof has a value: nothing here is an object or a known type.
+  [[noreturn]] void parseSizeof(qsizetype offset) {
+    if (!lexer_.consumeIf(TokenKind::LeftParen)) {
+      check(parseUnary());
+      fail("cannot determine sizeof of a constant", offset);
+    }
+    if (startsTypeName()) {
+      parseTypeName();
+      fail("sizeof(typename) not implemented", offset);
+    }
+    const Number operand = parseBinary(kLowestPrecedence);
+    expectClosingParen();
+    check(operand);
+    fail("cannot determine sizeof of a constant", offset);
+  }
+
+  // `name` is the identifier just read, or empty after a leading "::". No
+  // name resolves and no function can be called, but a call's arguments are
+  // read and evaluated first.
+  [[noreturn]] void parseName(QString name, qsizetype offset) {
+    if (name.isEmpty())
+      name = QStringLiteral("::") + expectIdentifier();
+    while (lexer_.consumeIf(TokenKind::ColonColon))
+      name += QStringLiteral("::") + expectIdentifier();
+    if (!lexer_.consumeIf(TokenKind::LeftParen))
+      fail(name + QLatin1String(" symbol not found"), offset);
+    if (!lexer_.consumeIf(TokenKind::RightParen)) {
+      do {
+        // Above the comma's precedence, which separates the arguments here.
+        check(parseBinary(kLowestPrecedence + 1));
+      } while (lexer_.consumeIf(TokenKind::Comma));
+      expectClosingParen();
+    }
+    fail("function calling not implemented", offset);
+  }
+
+  bool startsTypeName() {
+    const Token& token = lexer_.peek();
+    return token.kind == TokenKind::Identifier && isTypeKeyword(token.text);
+  }
+
+  // Keywords, pointer stars and the closing parenthesis.
+  void parseTypeName() {
+    while (startsTypeName())
+      lexer_.next();
+    while (lexer_.consumeIf(TokenKind::Star)) {
+    }
+    expectClosingParen();
+  }
+
+  QString expectIdentifier() {
+    if (lexer_.peek().kind != TokenKind::Identifier)
+      fail("expression expected", lexer_.offset());
+    return lexer_.next().text.toString();
+  }
+
+  // An unclosed parenthesis fails rather than being closed at the end of the
+  // text: an address must never be guessed.
+  void expectClosingParen() {
+    if (!lexer_.consumeIf(TokenKind::RightParen))
+      fail("')' expected", lexer_.offset());
+  }
+
+  Lexer lexer_;
+  int depth_ = 0;
+};
+
+bool isNumber(Number::Kind kind) {
+  return kind == Number::Kind::Signed || kind == Number::Kind::Float;
+}
+
+bool isBool(Number::Kind kind) { return kind == Number::Kind::Bool; }
 
 // The value of `text` when it parses, evaluates and is of a kind the caller
 // accepts; otherwise none, with the reason in *error (when given).
-std::optional<Value> evaluateChecked(const QString& text, EvaluationError* error,
-                                     bool (*accepts)(Value::Kind)) {
-  Value value;
+std::optional<Number> evaluateChecked(const QString& text, EvaluationError* error,
+                                      bool (*accepts)(Number::Kind)) {
+  EvaluationError failure;
   try {
-    value = SimpleExpressionParser().evaluate(text);
-  } catch (const ParserException& e) {
-    if (error)
-      *error = EvaluationError{e.message(), e.offset() < 0 ? 0 : e.offset()};
-    return std::nullopt;
-  }
-  if (accepts(value.kind()))
-    return value;
-  if (error) {
-    if (value.kind() == Value::Kind::None)
-      *error = EvaluationError{QStringLiteral("expression expected"), text.size()};
+    Evaluator evaluator(text);
+    const std::optional<Number> value = evaluator.evaluate();
+    if (!value)
+      failure = EvaluationError{QStringLiteral("expression expected"), evaluator.offset()};
+    else if (value->kind() == Number::Kind::Failed)
+      failure = EvaluationError{QString::fromLatin1(value->failure()), value->failureOffset()};
+    else if (accepts(value->kind()))
+      return value;
     else
-      *error = EvaluationError{QStringLiteral("bad expression type"), 0};
+      failure = EvaluationError{QStringLiteral("bad expression type"), 0};
+  } catch (EvaluationError& e) {
+    failure = std::move(e);
   }
+  if (error)
+    *error = std::move(failure);
   return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error) {
-  const std::optional<Value> value = evaluateChecked(text, error, isNumber);
+  const std::optional<Number> value = evaluateChecked(text, error, isNumber);
   return value ? std::optional<uint64_t>(value->toUnsigned()) : std::nullopt;
 }
 
 std::optional<int64_t> evaluateInt(const QString& text, EvaluationError* error) {
-  const std::optional<Value> value = evaluateChecked(text, error, isNumber);
+  const std::optional<Number> value = evaluateChecked(text, error, isNumber);
   return value ? std::optional<int64_t>(value->toSigned()) : std::nullopt;
 }
 
 std::optional<bool> evaluateBool(const QString& text, EvaluationError* error) {
-  const std::optional<Value> value = evaluateChecked(text, error, isBool);
-  return value ? std::optional<bool>(value->toUnsigned() != 0) : std::nullopt;
+  const std::optional<Number> value = evaluateChecked(text, error, isBool);
+  return value ? std::optional<bool>(value->toSigned() != 0) : std::nullopt;
 }

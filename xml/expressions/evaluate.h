@@ -16,6 +16,11 @@ struct EvaluationError {
   qsizetype offset = 0;
 };
 
+// The deepest nesting of parentheses, unary operators, casts, sizeof and call
+// arguments accepted; deeper input fails with "expression nested too deeply"
+// instead of exhausting the stack.
+constexpr int kMaxExpressionNesting = 256;
+
 // Signed, unsigned or floating-point results; the unsigned conversion.
 std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error = nullptr);
 // Signed, unsigned or floating-point results; the signed conversion.

@@ -9,6 +9,7 @@
 
 #include <QStringView>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 // Reads an integer and never fails: reading stops without error at anything
@@ -27,3 +28,10 @@
 uint64_t parseIntegerLiteral(QStringView text);
 // The same on bytes read as Latin-1, for attribute texts straight from the tree.
 uint64_t parseIntegerLiteral(std::string_view bytes);
+
+// The strict reading of the same routine, for a number mkld adds up itself
+// (a section size for end placement): the whole text must be one plain
+// number, "0x" or "0X" and hexadecimal digits, "0" and octal digits, or
+// decimal digits, each digit within its base. Blanks, a sign, a suffix, "0b",
+// an empty text or a value that needs more than 64 bits give nothing.
+std::optional<uint64_t> parseStrictIntegerLiteral(std::string_view bytes);

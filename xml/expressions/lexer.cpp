@@ -1,6 +1,6 @@
 #include "xml/expressions/lexer.h"
 
-#include "xml/expressions/parserexception.h"
+#include "xml/expressions/evaluate.h"
 
 namespace {
 
@@ -200,8 +200,8 @@ void Lexer::scan() {
     }
   }
   if (kind == TokenKind::End)
-    throw ParserException(QStringLiteral("unrecognised token: ") + text_.mid(start).toString(),
-                          start);
+    throw EvaluationError{QStringLiteral("unrecognised token: ") + text_.mid(start).toString(),
+                          start};
   current_ = Token{kind, text_.mid(start, cursor.position() - start)};
   tokenEnd_ = cursor.position();
 }

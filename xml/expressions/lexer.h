@@ -98,7 +98,7 @@ public:
   // `text` must outlive the lexer and every token taken from it.
   explicit Lexer(const QString& text) : text_(text) {}
 
-  // The current token, scanned on first use. Throws ParserException
+  // The current token, scanned on first use. Throws EvaluationError
   // "unrecognised token: <rest of the text>" when nothing matches.
   const Token& peek();
   Token next();

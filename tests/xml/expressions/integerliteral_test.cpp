@@ -62,4 +62,15 @@ TEST(IntegerLiteral, WrapsModulo2To64) {
             0x85acef80ffffffffu);
 }
 
+// The strict reading gives a value only where the text is one plain number.
+TEST(IntegerLiteral, StrictReading) {
+  const std::pair<const char*, std::optional<uint64_t>> cases[] = {
+      {"16", 16}, {"0x10", 16}, {"0X1f", 31}, {"020", 16}, {"0", 0}, {"18446744073709551615", ~uint64_t{0}},
+      {"", {}}, {"0x", {}}, {"09", {}}, {"0b1", {}}, {"1g", {}}, {" 1", {}}, {"+1", {}}, {"1U", {}},
+      {"18446744073709551616", {}}, {"0x1ffffffffffffffff", {}},
+  };
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(parseStrictIntegerLiteral(text), expected) << text;
+}
+
 }  // namespace

@@ -1,0 +1,36 @@
+#include "ldscript/layoutmodel.h"
+
+#include <algorithm>
+
+std::string scriptName(const MemoryMapElement& element) {
+  const std::string* name = element.attribute("name");
+  std::string text = name ? *name : std::string();
+  std::replace(text.begin(), text.end(), ' ', '_');
+  return text;
+}
+
+LayoutSection::LayoutSection(LayoutSection* prev, const MemoryMapElement& element,
+                             const MemoryMapElement& segmentElement)
+    : prev(prev), element(&element), segmentElement(&segmentElement), name(scriptName(element)),
+      attributes(element) {
+  // Symbols drop one leading dot: ".text" gives __text_start__.
+  stem = name;
+  if (!stem.empty() && stem.front() == '.')
+    stem.remove_prefix(1);
+  if (prev)
+    prev->lastInSegment = false;
+}
+
+std::string_view LayoutModel::segmentName(const MemoryMapElement& segment) {
+  auto found = segmentNames.find(&segment);
+  if (found == segmentNames.end())
+    found = segmentNames.emplace(&segment, scriptName(segment)).first;
+  return found->second;
+}
+
+LayoutSection& LayoutModel::addSection(LayoutSection* prev, const MemoryMapElement& element,
+                                       const MemoryMapElement& segmentElement) {
+  LayoutSection& section = sections.emplace_back(prev, element, segmentElement);
+  section.segment = segmentName(segmentElement);
+  return section;
+}

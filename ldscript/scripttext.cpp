@@ -1,0 +1,257 @@
+#include "ldscript/scripttext.h"
+
+#include <string>
+#include <string_view>
+
+#include "mkld/bytes.h"
+
+namespace {
+
+using namespace std::string_view_literals;
+using Hex8 = ScriptStream::Hex8;
+using Decimal = ScriptStream::Decimal;
+
+void writeMemoryBlock(ScriptStream& out, const LayoutModel& model, bool checkUnplacedSections) {
+  out << "MEMORY\n{\n";
+  if (checkUnplacedSections)
+    out << "  UNPLACED_SECTIONS (wx) : ORIGIN = 0x100000000, LENGTH = 0\n";
+  for (const MemoryMapElement* segment : model.regions) {
+    out << "  " << scriptName(*segment) << " (" << (segment->isReadOnly() ? "rx" : "wx")
+        << ") : ORIGIN = 0x" << Hex8{segment->start()} << ", LENGTH = 0x" << Hex8{segment->size()} << "\n";
+  }
+  out << "}\n\n";
+}
+
+void writeSegmentSymbols(ScriptStream& out, const LayoutModel& model) {
+  for (const MemoryMapElement* segment : model.segments) {
+    const SectionAttributes attributes(*segment);
+    const std::string seg = scriptName(*segment);
+    const Hex8 start{segment->start()};
+    const Hex8 size{segment->size()};
+    out << "  __" << seg << "_segment_start__ = 0x" << start << ";\n";
+    if (attributes.addressSymbol)
+      out << *attributes.addressSymbol << " = 0x" << start << ";\n";
+    out << "  __" << seg << "_segment_end__ = 0x" << Hex8{start.value + size.value} << ";\n";
+    out << "  __" << seg << "_segment_size__ = 0x" << size << ";\n";
+    if (attributes.sizeSymbol)
+      out << *attributes.sizeSymbol << " = 0x" << size << ";\n";
+  }
+}
+
+// The braces' input-section list of a section without inputsections.
+std::string_view defaultInputSections(std::string_view name) {
+  if (name == ".text"sv)
+    return "*(.text .text.* .glue_7t .glue_7 .gnu.linkonce.t.* .gcc_except_table .ARM.extab* "
+           ".gnu.linkonce.armextab.*)"sv;
+  if (name == ".dtors"sv)
+    return "KEEP (*(SORT(.dtors.*))) KEEP (*(.dtors)) KEEP (*(.fini_array)) KEEP (*(SORT(.fini_array.*)))"sv;
+  if (name == ".ctors"sv)
+    return "KEEP (*(SORT(.ctors.*))) KEEP (*(.ctors)) KEEP (*(.init_array)) KEEP (*(SORT(.init_array.*)))"sv;
+  if (name == ".data"sv)
+    return "*(.data .data.* .gnu.linkonce.d.*)"sv;
+  if (name == ".rodata"sv)
+    return "*(.rodata .rodata.* .gnu.linkonce.r.*)"sv;
+  if (name == ".bss"sv)
+    return "*(.bss .bss.* .gnu.linkonce.b.*) *(COMMON)"sv;
+  return {};
+}
+
+void writeInputSections(ScriptStream& out, const LayoutSection& section) {
+  const SectionAttributes& attributes = section.attributes;
+  const bool keep = attributes.isKeep();
+  out << "    ";
+  if (keep)
+    out << "KEEP(";
+  if (attributes.hasInputSections()) {
+    out << *attributes.inputSections;
+  } else {
+    const std::string_view known = defaultInputSections(section.name);
+    if (!known.empty())
+      out << known;
+    else
+      out << "*(" << section.name << ' ' << section.name << ".*)";
+  }
+  if (keep)
+    out << ')';
+  out << '\n';
+}
+
+// The opening brace, the start symbol and the address symbol.
+void writeBraces(ScriptStream& out, const LayoutSection& section) {
+  out << "  {\n";
+  out << "    __" << section.stem << "_start__ = .;\n";
+  if (section.attributes.addressSymbol)
+    out << "    " << *section.attributes.addressSymbol << " =   __" << section.stem << "_start__;\n";
+}
+
+// With an alignment, of any value (0 and 1 included), the minimum size is
+// rounded up to it.
+void writeSizeLine(ScriptStream& out, const LayoutSection& section) {
+  const SectionAttributes& attributes = section.attributes;
+  if (!attributes.hasSize())
+    return;
+  if (!attributes.hasAlignment()) {
+    out << "    . = MAX(__" << section.stem << "_start__ + " << *attributes.size << " , .);\n";
+    return;
+  }
+  out << "    . = ALIGN(MAX(__" << section.stem << "_start__ + " << *attributes.size << " , .), "
+      << Decimal{attributes.alignmentValue} << ");\n";
+}
+
+// Everything after the statement's input line: size line, closing line,
+// section symbols, segment-used symbols and checks.
+void writeTail(ScriptStream& out, const LayoutSection& section, bool checkSegmentOverflow,
+               std::string_view defaultFillPattern) {
+  const SectionAttributes& attributes = section.attributes;
+  const std::string_view stem = section.stem;
+  const std::string_view seg = section.segment;
+  const std::string& name = section.name;
+  const bool relocated = attributes.relocated();
+
+  writeSizeLine(out, section);
+  if (attributes.fill)
+    out << "  } =" << *attributes.fill << "\n";
+  else if (!defaultFillPattern.empty())
+    out << "  } =" << defaultFillPattern << "\n";
+  else
+    out << "  }\n";
+
+  out << "  __" << stem << "_end__ = __" << stem << "_start__ + SIZEOF(" << name << ");\n";
+  out << "  __" << stem << "_size__ = SIZEOF(" << name << ");\n";
+  if (attributes.endSymbol)
+    out << "  " << *attributes.endSymbol << " =   __" << stem << "_end__;\n";
+  if (attributes.sizeSymbol)
+    out << *attributes.sizeSymbol << " =   __" << stem << "_size__;\n";
+  if (relocated)
+    out << "  __" << stem << "_load_end__ = __" << stem << "_load_start__ + SIZEOF(" << name << ");\n\n";
+  else
+    out << "  __" << stem << "_load_end__ = __" << stem << "_end__;\n\n";
+
+  if (section.lastInSegment) {
+    out << "  __" << seg << "_segment_used_end__ = ";
+    writeLoadAddress(out, section);
+    out << " + SIZEOF(" << name << ");\n";
+    out << "  __" << seg << "_segment_used_size__ = __" << seg << "_segment_used_end__ - __" << seg
+        << "_segment_start__;\n\n";
+  }
+
+  if (checkSegmentOverflow) {
+    if (relocated) {
+      out << "  . = ASSERT(__" << stem << "_load_start__ == __" << stem << "_load_end__ || (__" << stem
+          << "_load_end__ - __" << seg << "_segment_start__) <=  __" << seg << "_segment_size__ , \"error: "
+          << name << " is too large to fit in " << seg << " memory segment\");\n";
+    } else {
+      out << "  . = ASSERT(__" << stem << "_start__ == __" << stem << "_end__ || (__" << stem << "_end__ - __"
+          << seg << "_segment_start__) <= __" << seg << "_segment_size__ , \"error: " << name
+          << " is too large to fit in " << seg << " memory segment\");\n";
+    }
+    const LayoutSection* predecessor = section.predecessor;
+    if (predecessor && (attributes.hasStart() || section.placeFromEnd)) {
+      out << "  . = ASSERT(__" << predecessor->stem << (predecessor->attributes.relocated() ? "_load"sv : ""sv)
+          << "_end__ <= __" << stem << (relocated ? "_load"sv : ""sv) << "_start__ , \"error: section "
+          << predecessor->name << " overlaps absolute placed section " << name << "\");\n";
+    }
+    out << "\n";
+  }
+}
+
+void writeStatement(ScriptStream& out, const LayoutSection& section) {
+  const std::string_view noload = section.noload ? " (NOLOAD)"sv : ""sv;
+  if (section.run == RunForm::Reserve) {
+    out << "  " << section.name << ' ';
+    writeLoadAddress(out, section);
+    out << noload << " :\n";
+    writeBraces(out, section);
+    for (const LayoutSection* client : *section.clients)
+      out << "    . = MAX(__" << section.stem << "_start__ + SIZEOF(" << client->name << "), .);\n";
+    return;
+  }
+  out << "  __" << section.stem << "_load_start__ = ";
+  writeLoadAddress(out, section);
+  out << ";\n  " << section.name << ' ';
+  switch (section.run) {
+    case RunForm::AtLoad:
+    case RunForm::Reserve:
+      writeLoadAddress(out, section);
+      break;
+    case RunForm::Offset:
+      out << "__" << section.stem << "_load_start__ + " << *section.attributes.runOffset;
+      break;
+    case RunForm::RunSection:
+      writeRunAddress(out, section);
+      break;
+  }
+  out << noload << " : AT(";
+  writeLoadAddress(out, section);
+  out << ")\n";
+  writeBraces(out, section);
+  writeInputSections(out, section);
+}
+
+}  // namespace
+
+void writeLoadAddress(ScriptStream& out, const LayoutSection& section) {
+  const std::string_view seg = section.segment;
+  switch (section.load) {
+    case LoadAddress::Start:
+      out << *section.attributes.start;
+      return;
+    case LoadAddress::FromSegmentEnd:
+      out << "__" << seg << "_segment_start__ + (__" << seg << "_segment_size__ - " << Decimal{section.endOffset}
+          << ')';
+      return;
+    case LoadAddress::SegmentStart:
+    case LoadAddress::AfterSection:
+    case LoadAddress::AfterStoredCopy:
+      break;
+  }
+  if (section.loadAlignment > 1)
+    out << "ALIGN(";
+  if (section.load == LoadAddress::SegmentStart)
+    out << "__" << seg << "_segment_start__";
+  else if (section.load == LoadAddress::AfterSection)
+    out << "__" << section.predecessor->stem << "_end__";
+  else  // after the stored copy of a section that runs elsewhere
+    out << "__" << section.predecessor->stem << "_load_start__ + SIZEOF(" << section.predecessor->name << ')';
+  if (section.loadAlignment > 1)
+    out << " , " << Decimal{section.loadAlignment} << ')';
+}
+
+void writeRunAddress(ScriptStream& out, const LayoutSection& section) {
+  const LayoutSection& runSection = *section.runSection;
+  if (runSection.attributes.hasStart()) {
+    out << "0x" << Hex8{runSection.element->start()};
+    return;
+  }
+  // Any alignment of the run section wraps the run address, even 0 or 1.
+  const bool aligned = runSection.attributes.hasAlignment();
+  if (aligned)
+    out << "ALIGN(";
+  if (section.runPredecessor)
+    out << "__" << section.runPredecessor->stem << "_end__";
+  else
+    out << "__" << runSection.segment << "_segment_start__";
+  if (aligned)
+    out << " , " << Decimal{runSection.attributes.alignmentValue} << ')';
+}
+
+void writeScriptText(ScriptStream& out, const LayoutModel& model, const ScriptOptions& options) {
+  // Without it the linker starts the program at the start of .text, which
+  // is the entry point only by chance; a loader that takes the ELF's entry
+  // (a debugger, an emulator) then starts the wrong code.
+  if (!options.entry.isEmpty())
+    out << "ENTRY(" << options.entry << ")\n\n";
+  writeMemoryBlock(out, model, options.checkUnplacedSections);
+  out << "SECTIONS\n{\n";
+  writeSegmentSymbols(out, model);
+  out << "\n";
+  for (auto it = options.symbols.cbegin(); it != options.symbols.cend(); ++it)
+    out << "  " << it.key() << " = " << it.value() << ";\n";
+  out << "\n";
+  const std::string defaultFillPattern = toStdBytes(options.defaultFillPattern);
+  for (const LayoutSection* section : model.order) {
+    writeStatement(out, *section);
+    writeTail(out, *section, options.checkSegmentOverflow, defaultFillPattern);
+  }
+  out << "}\n\n";
+}

@@ -1,0 +1,146 @@
+#include "ldscript/sectionlist.h"
+
+#include <QHash>
+#include <QList>
+#include <unordered_map>
+
+#include "memorymap/memorymap.h"
+#include "mkld/bytes.h"
+#include "mkld/console.h"
+#include "xml/expressions/evaluate.h"
+#include "xml/expressions/integerliteral.h"
+
+namespace {
+
+// Where the segment list and the MEMORY regions come from: the placement
+// file's own segments when any of them has a start and a size, else the
+// memory map's. True for the memory map's.
+bool addSegments(LayoutModel& model, const MemoryMap& memoryMap, const MemoryMap* placement) {
+  if (placement) {
+    const QList<MemoryMapElement*> placementSegments = placement->memorySegments(true);
+    for (const MemoryMapElement* segment : placementSegments) {
+      const SectionAttributes attributes(*segment);
+      if (attributes.hasStart() && attributes.hasSize())
+        model.regions.push_back(segment);
+    }
+    if (!model.regions.empty()) {
+      model.segments.assign(placementSegments.cbegin(), placementSegments.cend());
+      return false;
+    }
+  }
+  const QList<MemoryMapElement*> segments = memoryMap.memorySegments(true);
+  model.segments.assign(segments.cbegin(), segments.cend());
+  model.regions = model.segments;
+  return true;
+}
+
+// The first MemorySegment of each name in depth-first document order, at any
+// depth (also inside another segment): what a lookup by name finds first.
+QHash<QString, MemoryMapElement*> segmentsByName(const MemoryMap& memoryMap) {
+  QHash<QString, MemoryMapElement*> byName;
+  XMLNode* const root = memoryMap.rootElement();
+  XMLNode* node = root;
+  while (node) {
+    auto* element = dynamic_cast<MemoryMapElement*>(node);
+    if (element && element->kind() == MemoryMapElement::MemorySegment) {
+      const QString name = element->name();
+      if (!byName.contains(name))
+        byName.insert(name, element);
+    }
+    if (node->firstChild()) {
+      node = node->firstChild();
+      continue;
+    }
+    while (node != root && !node->nextSibling())
+      node = node->parent();
+    node = node == root ? nullptr : node->nextSibling();
+  }
+  return byName;
+}
+
+// The symbol definitions as bytes, for looking up size texts.
+using SymbolValues = std::unordered_map<std::string, std::string>;
+
+SymbolValues symbolValues(const QMap<QString, QString>& symbols) {
+  SymbolValues values;
+  for (auto it = symbols.cbegin(); it != symbols.cend(); ++it)
+    values.emplace(toStdBytes(it.key()), toStdBytes(it.value()));
+  return values;
+}
+
+// A size that is a plain number (or names a symbol definition whose value is
+// one) and fits 32 bits. Anything else is not a fixed size, so nothing is
+// placed or checked on a guess.
+std::optional<uint32_t> fixedSize(const SectionAttributes& attributes, const SymbolValues& symbols) {
+  if (!attributes.hasSize())
+    return std::nullopt;
+  const auto symbol = symbols.empty() ? symbols.end() : symbols.find(*attributes.size);
+  const std::optional<uint64_t> value =
+      parseStrictIntegerLiteral(symbol != symbols.end() ? symbol->second : *attributes.size);
+  if (!value || *value > 0xffffffffu)
+    return std::nullopt;
+  return static_cast<uint32_t>(*value);
+}
+
+// A start the linker reads as a constant. A leading "+" means "relative to
+// the segment" to the memory map but is written into the script as it is,
+// so neither reading is certain there.
+std::optional<uint32_t> fixedStart(const SectionAttributes& attributes) {
+  if (!attributes.hasStart() || attributes.start->front() == '+')
+    return std::nullopt;
+  const std::optional<uint64_t> value = evaluateUnsigned(fromBytes(*attributes.start));
+  if (!value || *value > 0xffffffffu)
+    return std::nullopt;
+  return static_cast<uint32_t>(*value);
+}
+
+}  // namespace
+
+void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const MemoryMap* placement,
+                      const QMap<QString, QString>& symbols, bool verbose) {
+  const bool fromMemoryMap = addSegments(model, memoryMap, placement);
+  const SymbolValues values = symbolValues(symbols);
+  // Appends the sections of one segment, chained after `prev`; the newest.
+  auto appendChain = [&](LayoutSection* prev, const QList<MemoryMapElement*>& sections,
+                         const MemoryMapElement& segment, const char* source) {
+    for (const MemoryMapElement* element : sections) {
+      LayoutSection& section = model.addSection(prev, *element, segment);
+      section.fixedSize = fixedSize(section.attributes, values);
+      section.fixedStart = fixedStart(section.attributes);
+      prev = &section;
+      if (verbose) {
+        printOutput(QLatin1String("Adding section from ") + QLatin1String(source) + QLatin1Char(' ') +
+                    fromBytes(section.name) + QLatin1Char('\n'));
+      }
+    }
+    return prev;
+  };
+
+  // The newest section of each segment name, so a placement segment
+  // continues the chain that the list search from its end would find.
+  std::unordered_map<std::string, LayoutSection*> newestBySegmentName;
+  if (fromMemoryMap) {
+    for (const MemoryMapElement* segment : model.segments) {
+      if (LayoutSection* newest = appendChain(nullptr, memoryMap.programSections(segment, true), *segment,
+                                              "memory map file"))
+        newestBySegmentName[scriptName(*segment)] = newest;
+    }
+  }
+
+  if (placement) {
+    const QHash<QString, MemoryMapElement*> mapSegments = segmentsByName(memoryMap);
+    for (const MemoryMapElement* placementSegment : placement->memorySegments(true)) {
+      // "RAM2;RAM": the first alternative that the memory map has.
+      const MemoryMapElement* segment = nullptr;
+      for (const QString& part : placementSegment->name().split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        if ((segment = mapSegments.value(part)))
+          break;
+      }
+      if (!segment)
+        continue;
+      LayoutSection*& newest = newestBySegmentName[scriptName(*segment)];
+      newest = appendChain(newest, placement->programSections(placementSegment, true), *segment,
+                           "placement file");
+    }
+  }
+}
