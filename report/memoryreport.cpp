@@ -3,10 +3,10 @@
 #include <QStringList>
 #include <algorithm>
 #include <limits>
+#include <string_view>
+#include <unordered_set>
 
 #include "ldscript/layoutmodel.h"
-#include "memorymap/memorymap.h"
-#include "memorymap/sectionattributes.h"
 #include "mkld/bytes.h"
 
 namespace {
@@ -171,36 +171,25 @@ QByteArray hexAddress(uint64_t address) {
   return text;
 }
 
-std::vector<SegmentRange> reportSegments(const MemoryMap& memoryMap, const MemoryMap* placement) {
-  std::vector<SegmentRange> ranges;
-  if (placement) {
-    for (const MemoryMapElement* segment : placement->memorySegments(false)) {
-      const SectionAttributes attributes(*segment);
-      if (attributes.hasStart() && attributes.hasSize())
-        ranges.push_back({nameOf(*segment), segment->start(), segment->size()});
-    }
-    if (!ranges.empty())
-      return ranges;
+LayoutIntent layoutIntent(const LayoutModel& model) {
+  LayoutIntent intent;
+  // The script lists its regions last segment first.
+  for (auto region = model.regions.rbegin(); region != model.regions.rend(); ++region)
+    intent.segments.push_back({nameOf(**region), (*region)->start(), (*region)->size()});
+  // A run section is one that is not run elsewhere itself and whose name is
+  // the whole runin text of another section, as the layout decides it.
+  std::unordered_set<std::string_view> runInTexts;
+  for (const LayoutSection& section : model.sections) {
+    if (section.attributes.runIn)
+      runInTexts.insert(*section.attributes.runIn);
   }
-  for (const MemoryMapElement* segment : memoryMap.memorySegments(false))
-    ranges.push_back({nameOf(*segment), segment->start(), segment->size()});
-  return ranges;
-}
-
-QSet<QString> reservedSections(const MemoryMap& document) {
-  QSet<QString> reserved;
-  for (const MemoryMapElement* segment : document.memorySegments(false)) {
-    for (const MemoryMapElement* section : document.programSections(segment, true)) {
-      const SectionAttributes attributes(*section);
-      if (attributes.runIn) {
-        for (const QString& runSection : fromBytes(*attributes.runIn).split(QLatin1Char(';'), Qt::SkipEmptyParts))
-          reserved.insert(runSection);
-      }
-      if (attributes.hasSize() && !attributes.isLoad())
-        reserved.insert(nameOf(*section));
-    }
+  for (const LayoutSection& section : model.sections) {
+    const SectionAttributes& attributes = section.attributes;
+    const bool runSection = !attributes.relocated() && runInTexts.count(section.name);
+    if (runSection || (attributes.hasSize() && !attributes.isLoad()))
+      intent.reservations.insert(fromBytes(section.name));
   }
-  return reserved;
+  return intent;
 }
 
 MemoryReport buildMemoryReport(const QString& elfFile, const ElfFile& elf, const std::vector<SegmentRange>& segments,

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "ldscript/sectionlist.h"
 #include "memorymap/memorymap.h"
 #include "mkld/bytes.h"
 #include "mkld/console.h"
@@ -141,12 +142,11 @@ int report(const ReportOptions& options) {
   const std::optional<ElfFile> elf = readElfFile(options.elfFile, &error);
   if (!elf)
     throw Failure{error};
-  // A memory map may place sections of its own, so both documents say what is reserved.
-  QSet<QString> reservations = reservedSections(memoryMap);
-  if (hasPlacement)
-    reservations.unite(reservedSections(placement));
-  const MemoryReport memoryReport = buildMemoryReport(
-      options.elfFile, *elf, reportSegments(memoryMap, hasPlacement ? &placement : nullptr), reservations);
+  // The section list the script was written from says what the sections are for.
+  LayoutModel model;
+  buildSectionList(model, memoryMap, hasPlacement ? &placement : nullptr, {}, false);
+  const LayoutIntent intent = layoutIntent(model);
+  const MemoryReport memoryReport = buildMemoryReport(options.elfFile, *elf, intent.segments, intent.reservations);
   for (const Limit& limit : options.limits)
     segmentNamed(memoryReport, limit.segment);
 
