@@ -3,8 +3,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "mkld/bytes.h"
-#include "mkld/console.h"
+#include "base/bytes.h"
+#include "base/console.h"
+#include "base/fatalerror.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ QString message(std::initializer_list<std::string_view> pieces) {
   return fromBytes(text);
 }
 
-[[noreturn]] void fail(std::initializer_list<std::string_view> pieces) { throw message(pieces); }
+[[noreturn]] void fail(std::initializer_list<std::string_view> pieces) { throw FatalError(message(pieces)); }
 
 // The nearest section before `section` in its segment that was not
 // discarded. A section is discarded only after everything before it is laid

@@ -25,7 +25,7 @@ public:
 
   // Lays out `section` once, after whatever it depends on, appending it to
   // the model's output order; a section already laid out adds nothing.
-  // Prints the -verbose walk lines. Throws the error message as a QString: a
+  // Prints the -verbose walk lines. Throws FatalError: a
   // dependency cycle, a run section with run-in sections of its own, or
   // (when missingRunInError is set) a missing run section.
   void layoutSection(LayoutSection& section);

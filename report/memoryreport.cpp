@@ -6,8 +6,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "base/bytes.h"
 #include "ldscript/layoutmodel.h"
-#include "mkld/bytes.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 
