@@ -4,10 +4,10 @@
 
 #include <QString>
 
+#include "base/bytes.h"
+#include "base/diagnostics.h"
 #include "ldscript/linkerscriptwriter.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
-#include "mkld/commandline.h"
 
 namespace {
 
@@ -43,15 +43,15 @@ void BM_GenerateLinkerScript(benchmark::State& state) {
     state.SkipWithError("memory map did not load");
     return;
   }
-  verbose = false;
   LinkerScriptInputs inputs;
   inputs.memoryMap = &memoryMap;
   inputs.checkSegmentOverflow = true;
-  const size_t bytes = generateLinkerScript(inputs).size();
+  Diagnostics diagnostics(false);
+  const size_t bytes = generateLinkerScript(inputs, diagnostics).size();
   // As the tool writes it: streamed to a file, here one that keeps nothing.
   const QString devNull = QStringLiteral("/dev/null");
   for (auto _ : state)
-    writeLinkerScript(devNull, {}, true, true, memoryMap, nullptr, QString());
+    writeLinkerScript(devNull, inputs, diagnostics);
   state.SetItemsProcessed(state.iterations() * count);
   state.counters["script_bytes"] = static_cast<double>(bytes);
 }

@@ -1,5 +1,5 @@
 // The expression evaluator through its three entry points.
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "xml/expressions/evaluate.h"
 #include "xml/expressions/integerliteral.h"
 

@@ -1,6 +1,6 @@
 // Macro lists and expansion: part 1 is a macro list, part 2 the text.
+#include "base/bytes.h"
 #include "fuzz/fuzz_support.h"
-#include "mkld/bytes.h"
 #include "xml/macros.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -20,8 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/bytes.h"
 #include "fuzz/fuzz_support.h"
-#include "mkld/bytes.h"
 #include "mkld/commandline.h"
 #include "mkld/driver.h"
 
@@ -102,8 +102,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  verbose = false;
-  missingRunInError = true;
   const int status = runMkld(static_cast<int>(args.size()), argv.data());
   const bool written = QFile::exists(output);
   if ((status == 0) != written) {

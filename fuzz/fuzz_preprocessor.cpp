@@ -1,9 +1,9 @@
 // The preprocessor and the document load: part 1 is a macro list, part 2 the
 // main file, parts 3 and 4 the files a.xml and b.xml that it may include or
 // Import (and that may include each other).
+#include "base/bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> parts = splitParts(data, size, 4);

@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 std::vector<std::string> splitParts(const uint8_t* data, size_t size, size_t maxParts) {
   static const std::string separator = "\n----\n";

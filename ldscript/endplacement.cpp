@@ -1,9 +1,9 @@
 #include "ldscript/endplacement.h"
 
-#include "mkld/bytes.h"
-#include "mkld/console.h"
+#include "base/bytes.h"
+#include "base/diagnostics.h"
 
-void markEndPlacement(LayoutModel& model) {
+void markEndPlacement(LayoutModel& model, Diagnostics& diagnostics) {
   for (LayoutSection& last : model.sections) {
     if (!last.lastInSegment)
       continue;
@@ -16,9 +16,9 @@ void markEndPlacement(LayoutModel& model) {
           break;
         for (const LayoutSection* earlier = section->prev; earlier; earlier = earlier->prev) {
           if (earlier->attributes.wantsSegmentEnd()) {
-            printError(QLatin1String("warning: cannot place section ") + fromBytes(earlier->name) +
-                       QLatin1String(" at end of segment because section ") + fromBytes(section->name) +
-                       QLatin1String(" does not have a fixed size\n"));
+            diagnostics.plainWarning(QLatin1String("cannot place section ") + fromBytes(earlier->name) +
+                                     QLatin1String(" at end of segment because section ") +
+                                     fromBytes(section->name) + QLatin1String(" does not have a fixed size"));
             break;
           }
         }

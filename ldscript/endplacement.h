@@ -5,7 +5,9 @@
 
 #include "ldscript/layoutmodel.h"
 
+class Diagnostics;
+
 // Marks, per segment chain, the earliest section that asks to be placed from
-// the segment end and is followed only by sections of fixed size. Prints a
-// warning for a chain where a section without a fixed size prevents it.
-void markEndPlacement(LayoutModel& model);
+// the segment end and is followed only by sections of fixed size. Warns
+// about a chain where a section without a fixed size prevents it.
+void markEndPlacement(LayoutModel& model, Diagnostics& diagnostics);

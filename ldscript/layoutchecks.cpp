@@ -11,7 +11,9 @@
 
 namespace {
 
-QString hex(uint64_t value) { return QStringLiteral("0x") + QString::number(value, 16); }
+// Addresses as the script writes them, eight digits at least; sizes short.
+QString hex(uint64_t value) { return QStringLiteral("0x%1").arg(value, 8, 16, QLatin1Char('0')); }
+QString size(uint64_t value) { return QStringLiteral("0x%1").arg(value, 0, 16); }
 QString nameOf(const LayoutSection& section) { return fromBytes(section.name); }
 QString segmentOf(const LayoutSection& section) { return fromBytes(std::string(section.segment)); }
 
@@ -82,7 +84,7 @@ private:
                            .arg(nameOf(*section), hex(start), nameOf(*furthest), hex(*furthest->fixedStart),
                                 hex(furthestEnd - 1)));
         note(*furthest, QStringLiteral("section %1 is placed here, with a size of %2")
-                            .arg(nameOf(*furthest), hex(*furthest->fixedSize)));
+                            .arg(nameOf(*furthest), size(*furthest->fixedSize)));
       }
       const uint64_t end = start + section->fixedSize.value_or(0);
       if (end > furthestEnd) {
@@ -103,7 +105,7 @@ private:
       warn(section, QStringLiteral("section %1 starts at %2, outside %3").arg(nameOf(section), hex(start), where));
     } else if (section.fixedSize && start + *section.fixedSize > segment->end) {
       warn(section, QStringLiteral("section %1 at %2 with a size of %3 runs past the end of %4")
-                        .arg(nameOf(section), hex(start), hex(*section.fixedSize), where));
+                        .arg(nameOf(section), hex(start), size(*section.fixedSize), where));
     }
   }
 
@@ -129,13 +131,13 @@ private:
       if (!segment)
         continue;
       uint64_t& total = totals[section.segmentElement];
-      const uint64_t size = segment->end - segment->start;
-      const bool fitted = total <= size;
+      const uint64_t segmentSize = segment->end - segment->start;
+      const bool fitted = total <= segmentSize;
       total += *section.fixedSize;
-      if (fitted && total > size) {
+      if (fitted && total > segmentSize) {
         warn(section, QStringLiteral("the sizes of the sections up to %1 in segment %2 add up to %3 bytes, "
-                                     "more than its %4")
-                          .arg(nameOf(section), segmentOf(section), hex(total), hex(size)));
+                                     "more than the segment's %4")
+                          .arg(nameOf(section), segmentOf(section), size(total), size(segmentSize)));
       }
     }
   }
@@ -152,7 +154,7 @@ private:
           const QString notPlaced = QStringLiteral("section %1 is not placed at the end of segment %2: ")
                                         .arg(nameOf(*section), segmentOf(*section));
           if (!section->fixedSize) {
-            warn(*section, notPlaced + sizeProblem(*section));
+            warn(*section, notPlaced + QStringLiteral("it ") + sizeProblem(*section));
           } else if (blocker) {
             warn(*section, notPlaced + QStringLiteral("section %1 after it has no fixed size").arg(nameOf(*blocker)));
             note(*blocker, QStringLiteral("section %1 ").arg(nameOf(*blocker)) + sizeProblem(*blocker));
@@ -164,17 +166,18 @@ private:
     }
   }
 
-  // What is wrong with a size that end placement cannot add up.
+  // What is wrong with a size that end placement cannot add up, said of
+  // the section: "has no size", ...
   static QString sizeProblem(const LayoutSection& section) {
     if (!section.attributes.hasSize())
-      return QStringLiteral("it has no size");
+      return QStringLiteral("has no size");
     const QString text = fromBytes(*section.attributes.size);
     const std::optional<uint64_t> value = evaluateUnsigned(text);
     if (value && *value <= 0xffffffffu) {
-      return QStringLiteral("its size %1 is an expression, and only a plain number is added up; write %2")
-          .arg(text, hex(*value));
+      return QStringLiteral("has the size %1, an expression, and only plain numbers are added up: write %2")
+          .arg(text, size(*value));
     }
-    return QStringLiteral("its size %1 is not a plain number").arg(text);
+    return QStringLiteral("has the size %1, which is not a plain number").arg(text);
   }
 
   const LayoutModel& model_;
@@ -185,7 +188,18 @@ private:
 }  // namespace
 
 void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& section, const QString& text) {
-  section.document->sources.report(diagnostics, severity, *section.element, text);
+  const SourceLocation where{section.document ? section.document->filePath : QString(), section.element->line + 1, 0};
+  switch (severity) {
+    case Severity::Error:
+      diagnostics.error(where, text);
+      break;
+    case Severity::Warning:
+      diagnostics.warning(where, text);
+      break;
+    case Severity::Note:
+      diagnostics.note(where, text);
+      break;
+  }
 }
 
 void checkLayout(const LayoutModel& model, Diagnostics& diagnostics) {

@@ -11,14 +11,15 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/bytes.h"
+#include "base/diagnostics.h"
+#include "base/fatalerror.h"
 #include "ldscript/endplacement.h"
+#include "ldscript/layoutchecks.h"
 #include "ldscript/scriptstream.h"
 #include "ldscript/scripttext.h"
 #include "ldscript/sectionlayout.h"
 #include "ldscript/sectionlist.h"
-#include "mkld/bytes.h"
-#include "mkld/commandline.h"
-#include "mkld/hexception.h"
 
 namespace {
 
@@ -120,35 +121,30 @@ private:
   std::vector<char> compared_;
 };
 
-void generate(ScriptStream& out, LinkerScriptInputs inputs) {
-  // Until the options travel from the command line, the walk's two flags
-  // are the process-wide ones.
-  inputs.verbose = verbose;
-  inputs.missingRunInError = missingRunInError;
-  const LayoutModel model = computeLayout(inputs);
+void generate(ScriptStream& out, const LinkerScriptInputs& inputs, Diagnostics& diagnostics) {
+  const LayoutModel model = computeLayout(inputs, diagnostics);
   writeScriptText(out, model, inputs);
 }
 
 }  // namespace
 
-LayoutModel computeLayout(const LinkerScriptInputs& inputs) {
+LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnostics) {
   LayoutModel model;
   buildSectionList(model, *inputs.memoryMap, inputs.placement, inputs.symbols, inputs.verbose);
-  markEndPlacement(model);
-  layoutSections(model, inputs);
+  markEndPlacement(model, diagnostics);
+  layoutSections(model, inputs, &diagnostics);
+  checkLayout(model, diagnostics);
   return model;
 }
 
-std::string generateLinkerScript(const LinkerScriptInputs& inputs) {
+std::string generateLinkerScript(const LinkerScriptInputs& inputs, Diagnostics& diagnostics) {
   ScriptStream out;
-  generate(out, inputs);
+  generate(out, inputs, diagnostics);
   return out.text();
 }
 
-void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
-                       bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
-                       const MemoryMap* placement, const QString& defaultFillPattern,
-                       const QString& entry) {
+void writeLinkerScript(const QString& outputFile, const LinkerScriptInputs& inputs,
+                       Diagnostics& diagnostics) {
   // A device or a pipe (/dev/null, /dev/stdout, a FIFO) must not be replaced
   // by a file: it is written in place. Anything else is replaced whole.
   const QFileInfo info(nativePath(outputFile));
@@ -167,23 +163,15 @@ void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& 
       file = replacing.get();
   }
   if (!file)
-    throw HException(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
+    throw FatalError(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
 
   ScriptStream out(file);
-  LinkerScriptInputs inputs;
-  inputs.symbols = symbols;
-  inputs.checkSegmentOverflow = checkSegmentOverflow;
-  inputs.checkUnplacedSections = checkUnplacedSections;
-  inputs.defaultFillPattern = defaultFillPattern;
-  inputs.memoryMap = &memoryMap;
-  inputs.placement = placement;
-  inputs.entry = entry;
-  generate(out, inputs);
+  generate(out, inputs, diagnostics);
   QString error;
   if (!out.flush() || (device && !device->flush()))
     error = file->errorString();
   else if (replacing)
     error = replacing->commit();
   if (!error.isEmpty())
-    throw HException(QLatin1String("cannot write ") + outputFile + QLatin1String(": ") + error);
+    throw FatalError(QLatin1String("cannot write ") + outputFile + QLatin1String(": ") + error);
 }

@@ -10,6 +10,7 @@
 #include "ldscript/layoutmodel.h"
 #include "ldscript/scriptoptions.h"
 
+class Diagnostics;
 class MemoryMap;
 
 struct LinkerScriptInputs : ScriptOptions {
@@ -18,18 +19,16 @@ struct LinkerScriptInputs : ScriptOptions {
 };
 
 // The layout every writer prints: section list, end placement and layout
-// walk. Prints the -verbose progress lines and the end-placement warnings;
-// throws the layout's errors as a QString. The model borrows the documents.
-LayoutModel computeLayout(const LinkerScriptInputs& inputs);
+// walk. Prints the -verbose progress lines, reports the end-placement
+// warnings to `diagnostics` and throws the layout's errors as FatalError. The
+// model borrows the documents.
+LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnostics);
 
-// The whole script text, as bytes. Prints the -verbose progress lines and the
-// end-placement warnings; throws the layout's errors as a QString.
-std::string generateLinkerScript(const LinkerScriptInputs& inputs);
+// The whole script text, as bytes, made as computeLayout() says.
+std::string generateLinkerScript(const LinkerScriptInputs& inputs, Diagnostics& diagnostics);
 
 // Writes the script to `outputFile` as it is made, replacing the file only
 // once the whole text is written: a failed run leaves any earlier file as it
-// was. Throws HException when the file cannot be opened or written.
-void writeLinkerScript(const QString& outputFile, const QMap<QString, QString>& symbols,
-                       bool checkSegmentOverflow, bool checkUnplacedSections, const MemoryMap& memoryMap,
-                       const MemoryMap* placement, const QString& defaultFillPattern,
-                       const QString& entry = QString());
+// was. Throws FatalError when the file cannot be opened or written.
+void writeLinkerScript(const QString& outputFile, const LinkerScriptInputs& inputs,
+                       Diagnostics& diagnostics);

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

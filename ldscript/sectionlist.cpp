@@ -4,9 +4,9 @@
 #include <QList>
 #include <unordered_map>
 
+#include "base/bytes.h"
+#include "base/console.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
-#include "mkld/console.h"
 #include "xml/expressions/evaluate.h"
 #include "xml/expressions/integerliteral.h"
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "xml/expressions/evaluate.h"
 #include "xml/expressions/integerliteral.h"
 #include "xml/macros.h"

@@ -1,13 +1,10 @@
 #include "mkld/commandline.h"
 
 #include <cstdio>
-#include <cstdlib>
 
-#include "mkld/bytes.h"
-#include "mkld/hexception.h"
-
-bool verbose = false;
-bool missingRunInError = true;
+#include "base/bytes.h"
+#include "base/fatalerror.h"
+#include "base/splitlist.h"
 
 namespace {
 
@@ -38,13 +35,13 @@ void parseSymbols(const QString& definitions, QMap<QString, QString>& symbols) {
 
 QString takeOptionArgument(int& argc, char**& argv, const char* message) {
   if (argc < 2)
-    throw HException(std::string(message));
+    throw FatalError(QLatin1String(message));
   --argc;
   ++argv;
   return fromBytes(argv[0]);
 }
 
-void parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
+bool parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
   // argv[0] is the program name; the loop looks at argv[0] as the current one.
   for (--argc, ++argv; argc > 0; --argc, ++argv) {
     const QString arg = fromBytes(argv[0]);
@@ -57,7 +54,7 @@ void parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
       options.defaultFillPattern =
           takeOptionArgument(argc, argv, "pattern required for -default-fill-pattern");
     } else if (is("-disable-missing-runin-error")) {
-      missingRunInError = false;
+      options.missingRunInError = false;
     } else if (is("-memory-map-file")) {
       options.memoryMapFile = takeOptionArgument(argc, argv, "file required for -memory-map-file");
     } else if (is("-memory-map-macros")) {
@@ -77,44 +74,26 @@ void parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
       parseSymbols(takeOptionArgument(argc, argv, "symbol definition required for -symbol"),
                    options.symbols);
     } else if (is("-verbose")) {
-      verbose = true;
+      options.verbose = true;
     } else if (is("-dependency-file")) {
       options.dependencyFile = takeOptionArgument(argc, argv, "file required for -dependency-file");
+    } else if (is("-diagnostics")) {
+      options.diagnostics = true;
     } else if (is("-entry")) {
       options.entry = takeOptionArgument(argc, argv, "symbol required for -entry");
     } else if (arg.startsWith(QLatin1Char('-'))) {
-      throw HException("unknown option option " + std::string(argv[0]));
+      throw FatalError(QLatin1String("unknown option option ") + arg);
     } else {
       options.positionalArguments.append(arg);
     }
   }
 
   if (options.memoryMapFile.isEmpty() && options.memoryMapSegments.isEmpty())
-    printUsage();
+    return false;
   if (options.positionalArguments.size() != 1)
-    printUsage();
+    return false;
   options.outputFile = options.positionalArguments.first();
-}
-
-QStringList splitList(const QString& text, bool keepEmpty) {
-  QStringList items;
-  QString item;
-  const qsizetype length = text.size();
-  for (qsizetype i = 0; i < length; ++i) {
-    const QChar c = text[i];
-    if (c == QLatin1Char('\\') && i + 1 < length) {
-      item += text[++i];
-    } else if (c == QLatin1Char(';')) {
-      if (keepEmpty || !item.isEmpty())
-        items.append(item);
-      item.clear();
-    } else {
-      item += c;
-    }
-  }
-  if (keepEmpty || !item.isEmpty())
-    items.append(item);
-  return items;
+  return true;
 }
 
 void printBanner(const char* toolName) {
@@ -146,5 +125,4 @@ void printUsage() {
              "  -verbose                            Enable verbose output\n",
              stderr);
   std::fflush(stderr);
-  std::exit(1);
 }

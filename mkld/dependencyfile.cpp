@@ -5,8 +5,8 @@
 #include <QSaveFile>
 #include <QSet>
 
-#include "mkld/bytes.h"
-#include "mkld/hexception.h"
+#include "base/bytes.h"
+#include "base/fatalerror.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ QString withoutLeadingDotSlash(QString name) {
 
 void checkNameFitsMake(const QString& dependencyFile, const QString& name) {
   if (name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r')))
-    throw HException(QStringLiteral("cannot write dependency file ") + dependencyFile +
+    throw FatalError(QStringLiteral("cannot write dependency file ") + dependencyFile +
                      QStringLiteral(": a file name contains a line break"));
 }
 
@@ -79,5 +79,5 @@ void writeDependencyFile(const QString& dependencyFile, const QString& target,
   const QByteArray rule = dependencyRule(dependencyFile, target, prerequisites);
   QSaveFile file(nativePath(dependencyFile));
   if (!file.open(QIODevice::WriteOnly) || file.write(rule) != rule.size() || !file.commit())
-    throw HException(QStringLiteral("cannot write dependency file ") + dependencyFile);
+    throw FatalError(QStringLiteral("cannot write dependency file ") + dependencyFile);
 }

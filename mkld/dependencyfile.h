@@ -10,13 +10,13 @@
 // The rule "target: prerequisites", one prerequisite per continued line.
 // Each file is listed once, in the order given; two spellings of one path
 // ("a.xml", "./a.xml", its absolute form) count as the same file and the
-// first spelling is kept. Throws HException naming `dependencyFile` when a
+// first spelling is kept. Throws FatalError naming `dependencyFile` when a
 // name contains a line break, which Make syntax cannot express.
 QByteArray dependencyRule(const QString& dependencyFile, const QString& target,
                           const QStringList& prerequisites);
 
 // Writes dependencyRule() to `dependencyFile`, replacing it atomically so
-// that a build tool never reads half a file. Throws HException "cannot write
+// that a build tool never reads half a file. Throws FatalError "cannot write
 // dependency file <file>" on failure.
 void writeDependencyFile(const QString& dependencyFile, const QString& target,
                          const QStringList& prerequisites);

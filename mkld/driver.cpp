@@ -7,13 +7,14 @@
 #include <new>
 #include <unistd.h>
 
+#include "base/bytes.h"
+#include "base/console.h"
+#include "base/diagnostics.h"
+#include "base/fatalerror.h"
 #include "ldscript/linkerscriptwriter.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
 #include "mkld/commandline.h"
-#include "mkld/console.h"
 #include "mkld/dependencyfile.h"
-#include "mkld/hexception.h"
 #include "xml/macroregistry.h"
 
 namespace {
@@ -51,22 +52,69 @@ void checkDependencyFileIsNotTheScript(const CommandLineOptions& options) {
     return;
   if (QFileInfo(nativePath(options.dependencyFile)).absoluteFilePath() ==
       QFileInfo(nativePath(options.outputFile)).absoluteFilePath())
-    throw HException(QLatin1String("cannot write dependency file ") + options.dependencyFile +
+    throw FatalError(QLatin1String("cannot write dependency file ") + options.dependencyFile +
                      QLatin1String(": it is the ld script"));
 }
 
 // Writes the script and then, only once the script is in place, the
 // dependency file on every file both documents read.
-void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, const MemoryMap* placement) {
-  writeLinkerScript(options.outputFile, options.symbols, options.checkSegmentOverflow,
-                    options.checkUnplacedSections, memoryMap, placement, options.defaultFillPattern,
-                    options.entry);
+void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, const MemoryMap* placement,
+                 Diagnostics& diagnostics) {
+  LinkerScriptInputs inputs;
+  inputs.symbols = options.symbols;
+  inputs.checkSegmentOverflow = options.checkSegmentOverflow;
+  inputs.checkUnplacedSections = options.checkUnplacedSections;
+  inputs.defaultFillPattern = options.defaultFillPattern;
+  inputs.missingRunInError = options.missingRunInError;
+  inputs.verbose = options.verbose;
+  inputs.entry = options.entry;
+  inputs.memoryMap = &memoryMap;
+  inputs.placement = placement;
+  writeLinkerScript(options.outputFile, inputs, diagnostics);
   if (options.dependencyFile.isEmpty())
     return;
   QStringList filesRead = memoryMap.filesRead;
   if (placement)
     filesRead += placement->filesRead;
   writeDependencyFile(options.dependencyFile, options.outputFile, filesRead);
+}
+
+// Everything after the command line: the documents, the script and the
+// dependency file. Every failure ends here as one error line, and the output
+// file is removed.
+int run(const CommandLineOptions& options, Diagnostics& diagnostics) {
+  MemoryMap memoryMap;
+  MemoryMap placement;
+  try {
+    checkDependencyFileIsNotTheScript(options);
+    if (options.verbose)
+      printOutput(QLatin1String("Using memory map file ") + options.memoryMapFile + QLatin1Char('\n'));
+    if (!options.memoryMapFile.isEmpty()) {
+      if (!memoryMap.loadFile(options.memoryMapFile, options.memoryMapMacros, true))
+        throw FatalError(QStringLiteral("cannot load memory map file"));
+    } else {
+      memoryMap.loadString(buildSegmentMapText(options.memoryMapSegments));
+    }
+
+    if (options.sectionPlacementFile.isEmpty()) {
+      writeScript(options, memoryMap, nullptr, diagnostics);
+      return 0;
+    }
+    if (options.verbose) {
+      printOutput(QLatin1String("Using section placement file ") + options.sectionPlacementFile +
+                  QLatin1Char('\n'));
+    }
+    if (!placement.loadFile(options.sectionPlacementFile, options.sectionPlacementMacros, true))
+      throw FatalError(QStringLiteral("cannot load section placement file"));
+    writeScript(options, memoryMap, &placement, diagnostics);
+    return 0;
+  } catch (const FatalError& e) {
+    diagnostics.plainError(e.message());
+  } catch (const std::bad_alloc&) {
+    diagnostics.plainError(QStringLiteral("out of memory"));
+  }
+  removeOutputFile(options.outputFile);
+  return 1;
 }
 
 }  // namespace
@@ -99,41 +147,25 @@ QString buildSegmentMapText(const QString& segments) {
 }
 
 int runMkld(int argc, char** argv) {
-  MemoryMap memoryMap;
-  MemoryMap placement;
   MacroRegistry::instance();  // the built-in macro table, before anything reads it
   CommandLineOptions options;
+  // Whether -diagnostics was given is known only once the command line is
+  // read; its own errors are plain lines, so a sink without located lines
+  // reports them.
   try {
-    parseCommandLine(argc, argv, options);
-    checkDependencyFileIsNotTheScript(options);
-    if (verbose)
-      printOutput(QLatin1String("Using memory map file ") + options.memoryMapFile + QLatin1Char('\n'));
-    if (!options.memoryMapFile.isEmpty()) {
-      if (!memoryMap.loadFile(options.memoryMapFile, options.memoryMapMacros, true))
-        throw HException(std::string("cannot load memory map file"));
-    } else {
-      memoryMap.loadString(buildSegmentMapText(options.memoryMapSegments));
+    if (!parseCommandLine(argc, argv, options)) {
+      printUsage();
+      return 1;
     }
-
-    if (options.sectionPlacementFile.isEmpty()) {
-      writeScript(options, memoryMap, nullptr);
-      return 0;
-    }
-    if (verbose) {
-      printOutput(QLatin1String("Using section placement file ") + options.sectionPlacementFile +
-                  QLatin1Char('\n'));
-    }
-    if (!placement.loadFile(options.sectionPlacementFile, options.sectionPlacementMacros, true))
-      throw HException(std::string("cannot load section placement file"));
-    writeScript(options, memoryMap, &placement);
-    return 0;
-  } catch (const HException& e) {
-    printError(QLatin1String("error: ") + fromBytes(e.message()) + QLatin1Char('\n'));
-  } catch (const QString& message) {
-    printError(QLatin1String("error: ") + message + QLatin1Char('\n'));
+  } catch (const FatalError& e) {
+    Diagnostics(false).plainError(e.message());
+    return 1;
   } catch (const std::bad_alloc&) {
-    printError(QStringLiteral("error: out of memory\n"));
+    Diagnostics(false).plainError(QStringLiteral("out of memory"));
+    return 1;
   }
-  removeOutputFile(options.outputFile);
-  return 1;
+  Diagnostics diagnostics(options.diagnostics);
+  const int status = run(options, diagnostics);
+  diagnostics.flush();
+  return status;
 }

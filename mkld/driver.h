@@ -5,8 +5,7 @@
 
 class QString;
 
-// Runs mkld and returns the process exit status. Exits directly (status 1)
-// when the command line is incomplete.
+// Runs mkld and returns the process exit status.
 int runMkld(int argc, char** argv);
 
 // The memory-map XML text for a -memory-map-segments list

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <map>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "report/textreport.h"
 
 namespace {

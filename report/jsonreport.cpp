@@ -1,6 +1,6 @@
 #include "report/jsonreport.h"
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/bytes.h"
 #include "ldscript/layoutmodel.h"
 #include "memorymap/memorymap.h"
 #include "memorymap/sectionattributes.h"
-#include "mkld/bytes.h"
 
 namespace {
 

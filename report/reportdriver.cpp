@@ -6,9 +6,9 @@
 #include <new>
 #include <vector>
 
+#include "base/bytes.h"
+#include "base/console.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
-#include "mkld/console.h"
 #include "mkld/driver.h"
 #include "report/elffile.h"
 #include "report/htmlreport.h"

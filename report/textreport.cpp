@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

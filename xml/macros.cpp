@@ -6,7 +6,7 @@
 #include <QStringView>
 #include <optional>
 
-#include "mkld/commandline.h"
+#include "base/splitlist.h"
 #include "xml/macroregistry.h"
 
 namespace {

@@ -64,7 +64,7 @@ public:
   using XMLDocument::XMLDocument;
   using XMLDocument::load;
   // The path holds the file name's bytes, one character each (see
-  // mkld/bytes.h); the message carries them. A path holding a NUL cannot be
+  // base/bytes.h); the message carries them. A path holding a NUL cannot be
   // opened.
   bool load(const QString& path);
 

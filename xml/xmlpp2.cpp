@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "xml/expressions/evaluate.h"
 
 namespace {

@@ -9,19 +9,17 @@
 #include <QTemporaryDir>
 #include <string>
 
+#include "base/bytes.h"
+#include "base/diagnostics.h"
+#include "base/fatalerror.h"
 #include "ldscript/scriptstream.h"
 #include "memorymap/memorymap.h"
-#include "mkld/bytes.h"
-#include "mkld/commandline.h"
-#include "mkld/hexception.h"
 
 namespace {
 
 // Documents from XML text, and the script the writer makes of them.
 struct Script {
   explicit Script(const char* memoryMapXml, const char* placementXml = nullptr) {
-    verbose = false;
-    missingRunInError = true;
     EXPECT_TRUE(memoryMap.loadString(fromBytes(memoryMapXml)));
     if (placementXml) {
       EXPECT_TRUE(placement.loadString(fromBytes(placementXml)));
@@ -35,9 +33,9 @@ struct Script {
     testing::internal::CaptureStderr();
     std::string script;
     try {
-      script = generateLinkerScript(inputs);
-    } catch (const QString& message) {
-      script = "ERROR " + toStdBytes(message);
+      script = generateLinkerScript(inputs, diagnostics);
+    } catch (const FatalError& e) {
+      script = "ERROR " + toStdBytes(e.message());
     }
     warnings = testing::internal::GetCapturedStderr();
     return script;
@@ -46,6 +44,7 @@ struct Script {
   MemoryMap memoryMap;
   MemoryMap placement;
   LinkerScriptInputs inputs;
+  Diagnostics diagnostics{false};
   std::string warnings;
 };
 
@@ -199,11 +198,10 @@ TEST(LinkerScriptWriter, PlacementFindsANestedSegmentByName) {
 TEST(LinkerScriptWriter, VerboseAddingLines) {
   Script s(kMapWithSections,
            "<Root><MemorySegment name=\"FLASH\"><ProgramSection name=\".text\"/></MemorySegment></Root>");
-  verbose = true;
+  s.inputs.verbose = true;
   testing::internal::CaptureStdout();
   s.text();
   const std::string out = testing::internal::GetCapturedStdout();
-  verbose = false;
   EXPECT_EQ(out,
             "Adding section from memory map file .vectors\n"
             "Adding section from placement file .text\n"
@@ -296,7 +294,8 @@ TEST(LinkerScriptWriter, EmptyDocument) {
   LinkerScriptInputs inputs;
   inputs.memoryMap = &empty;
   inputs.checkUnplacedSections = false;
-  EXPECT_EQ(generateLinkerScript(inputs), "MEMORY\n{\n}\n\nSECTIONS\n{\n\n\n}\n\n");
+  Diagnostics diagnostics(false);
+  EXPECT_EQ(generateLinkerScript(inputs, diagnostics), "MEMORY\n{\n}\n\nSECTIONS\n{\n\n\n}\n\n");
 }
 
 std::string readFile(const QString& path) {
@@ -306,9 +305,12 @@ std::string readFile(const QString& path) {
 
 std::string writeError(const QString& path, const MemoryMap& memoryMap) {
   try {
-    writeLinkerScript(path, {}, false, true, memoryMap, nullptr, QString());
-  } catch (const HException& e) {
-    return e.message();
+    LinkerScriptInputs inputs;
+    inputs.memoryMap = &memoryMap;
+    Diagnostics diagnostics(false);
+    writeLinkerScript(path, inputs, diagnostics);
+  } catch (const FatalError& e) {
+    return toStdBytes(e.message());
   }
   return "";
 }
@@ -413,7 +415,7 @@ TEST(WriteLinkerScript, FailedLayoutKeepsTheEarlierFile) {
     earlier.write("earlier\n");
   }
   Script s("<Root><MemorySegment name=\"F\"><ProgramSection name=\".c\" runin=\"\"/></MemorySegment></Root>");
-  EXPECT_THROW(writeLinkerScript(out, {}, false, true, s.memoryMap, nullptr, QString()), QString);
+  EXPECT_THROW(writeLinkerScript(out, s.inputs, s.diagnostics), FatalError);
   EXPECT_EQ(readFile(out), "earlier\n");
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("out.ld")});
 }

@@ -9,8 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/bytes.h"
+#include "base/fatalerror.h"
 #include "ldscript/scripttext.h"
-#include "mkld/bytes.h"
 
 namespace {
 
@@ -52,8 +53,8 @@ public:
       SectionLayout layout(model, options);
       for (LayoutSection* entry : order)
         layout.layoutSection(*entry);
-    } catch (const QString& message) {
-      error = "ERROR " + toStdBytes(message);
+    } catch (const FatalError& e) {
+      error = "ERROR " + toStdBytes(e.message());
     }
     ScriptStream stream;
     writeScriptText(stream, model, options);

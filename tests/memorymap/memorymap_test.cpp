@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "mkld/bytes.h"
-#include "mkld/hexception.h"
+#include "base/bytes.h"
+#include "base/fatalerror.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ std::string rule(const QString& target, const QStringList& prerequisites) {
 std::string errorOf(const QString& target, const QStringList& prerequisites) {
   try {
     rule(target, prerequisites);
-  } catch (const HException& e) {
-    return e.message();
+  } catch (const FatalError& e) {
+    return toStdBytes(e.message());
   }
   return "no error";
 }
@@ -115,8 +115,8 @@ TEST(DependencyFile, WriteFailureNamesTheFile) {
   try {
     writeDependencyFile(path, QStringLiteral("out.ld"), {QStringLiteral("a.xml")});
     FAIL() << "expected an error";
-  } catch (const HException& e) {
-    EXPECT_EQ(e.message(), toStdBytes(QStringLiteral("cannot write dependency file ") + path));
+  } catch (const FatalError& e) {
+    EXPECT_EQ(e.message(), QStringLiteral("cannot write dependency file ") + path);
   }
   EXPECT_FALSE(QFile::exists(path));
 }

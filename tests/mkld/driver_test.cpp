@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "xml/macroregistry.h"
 
 namespace {

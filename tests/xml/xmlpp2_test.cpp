@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "support/treetext.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "support/stack.h"
 #include "support/treetext.h"
 #include "xml/xmldocument.h"

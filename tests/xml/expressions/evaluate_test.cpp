@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 

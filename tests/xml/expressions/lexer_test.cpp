@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 #include "xml/expressions/evaluate.h"
 
 namespace {

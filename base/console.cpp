@@ -1,8 +1,8 @@
-#include "mkld/console.h"
+#include "base/console.h"
 
 #include <cstdio>
 
-#include "mkld/bytes.h"
+#include "base/bytes.h"
 
 namespace {
 
