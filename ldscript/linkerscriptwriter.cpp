@@ -17,6 +17,7 @@
 #include "ldscript/endplacement.h"
 #include "ldscript/layoutchecks.h"
 #include "ldscript/scriptstream.h"
+#include "ldscript/portabletext.h"
 #include "ldscript/scripttext.h"
 #include "ldscript/sectionlayout.h"
 #include "ldscript/sectionlist.h"
@@ -123,7 +124,10 @@ private:
 
 void generate(ScriptStream& out, const LinkerScriptInputs& inputs, Diagnostics& diagnostics) {
   const LayoutModel model = computeLayout(inputs, diagnostics);
-  writeScriptText(out, model, inputs);
+  if (inputs.portableScript)
+    writePortableScriptText(out, model, inputs);
+  else
+    writeScriptText(out, model, inputs);
 }
 
 }  // namespace

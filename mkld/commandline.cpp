@@ -79,6 +79,8 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
       options.dependencyFile = takeOptionArgument(argc, argv, "file required for -dependency-file");
     } else if (is("-diagnostics")) {
       options.diagnostics = true;
+    } else if (is("-portable-script")) {
+      options.portableScript = true;
     } else if (is("-entry")) {
       options.entry = takeOptionArgument(argc, argv, "symbol required for -entry");
     } else if (arg.startsWith(QLatin1Char('-'))) {

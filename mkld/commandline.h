@@ -26,6 +26,8 @@ struct CommandLineOptions {
   bool diagnostics = false;
   // Extension: the symbol of the script's ENTRY statement; empty for none.
   QString entry;
+  // Extension: the form of the script that GNU ld and ld.lld both link.
+  bool portableScript = false;
 };
 
 // Fills `options` from the argument vector (argv[0] is the program name).

@@ -68,6 +68,7 @@ void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, 
   inputs.missingRunInError = options.missingRunInError;
   inputs.verbose = options.verbose;
   inputs.entry = options.entry;
+  inputs.portableScript = options.portableScript;
   inputs.memoryMap = &memoryMap;
   inputs.placement = placement;
   writeLinkerScript(options.outputFile, inputs, diagnostics);
