@@ -6,6 +6,7 @@
 #     [SYMBOLS <NAME=VALUE>...]
 #     [CHECK_SEGMENT_OVERFLOW]
 #     [ENTRY <symbol>]
+#     [PORTABLE_SCRIPT <ON|OFF>]
 #     [OUTPUT <file>])
 #
 # Generates a linker script with mkld and links <target> with it. The script
@@ -13,6 +14,8 @@
 # imports too: mkld writes a dependency file that Ninja and Make read.
 # Relative input paths count from the current source folder, a relative
 # OUTPUT from the current binary folder (default: <target>.ld there).
+# The script is written with -portable-script, which GNU ld and ld.lld both
+# link, unless PORTABLE_SCRIPT is OFF.
 #
 # Policies are pinned here because a function runs with the policies in force
 # where it was defined; CMP0116 (NEW) lets CMake hand the dependency file to
@@ -77,7 +80,7 @@ endmacro()
 function(mkld_add_linker_script target)
   cmake_parse_arguments(PARSE_ARGV 1 MKLD
     "CHECK_SEGMENT_OVERFLOW"
-    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT;ENTRY"
+    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT;ENTRY;PORTABLE_SCRIPT"
     "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;SYMBOLS")
   if(MKLD_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "mkld_add_linker_script: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
@@ -114,6 +117,9 @@ function(mkld_add_linker_script target)
   endif()
   if(MKLD_ENTRY)
     list(APPEND arguments -entry "${MKLD_ENTRY}")
+  endif()
+  if(NOT DEFINED MKLD_PORTABLE_SCRIPT OR MKLD_PORTABLE_SCRIPT)
+    list(APPEND arguments -portable-script)
   endif()
   list(APPEND arguments -dependency-file "${depfile}" "${script}")
 

@@ -7,6 +7,7 @@
 #include "base/replacingfile.h"
 #include "ldscript/endplacement.h"
 #include "ldscript/scriptstream.h"
+#include "ldscript/portabletext.h"
 #include "ldscript/scripttext.h"
 #include "ldscript/sectionlayout.h"
 #include "ldscript/sectionlist.h"
@@ -15,7 +16,10 @@ namespace {
 
 void generate(ScriptStream& out, const LinkerScriptInputs& inputs, Diagnostics& diagnostics) {
   const LayoutModel model = computeLayout(inputs, diagnostics);
-  writeScriptText(out, model, inputs);
+  if (inputs.portableScript)
+    writePortableScriptText(out, model, inputs);
+  else
+    writeScriptText(out, model, inputs);
 }
 
 }  // namespace

@@ -73,6 +73,8 @@ const OptionRow kOptions[] = {
      [](CommandLineOptions& o, const QString& value) { o.dependencyFile = value; }},
     {"-diagnostics", Argument::None, nullptr, nullptr, nullptr,
      [](CommandLineOptions& o, const QString&) { o.diagnostics = true; }},
+    {"-portable-script", Argument::None, nullptr, nullptr, nullptr,
+     [](CommandLineOptions& o, const QString&) { o.portableScript = true; }},
     {"-entry", Argument::Text, "<symbol>", "symbol required for -entry", nullptr,
      [](CommandLineOptions& o, const QString& value) { o.entry = value; }},
 };

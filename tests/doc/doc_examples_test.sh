@@ -115,6 +115,22 @@ runs "global pointer fix" "$(block "$readme" "### \`\`undefined reference" 1)"
 holds "global pointer fix" firmware.ld '  __global_pointer$ = __data_start__ + 0x800;'
 holds "entry point fix" firmware.ld 'ENTRY(_start)'
 
+# README, CMake: installed as shown, the function call builds the sources of
+# examples/cmake-firmware, and so does the example's own command.
+if command -v riscv64-unknown-elf-gcc >/dev/null 2>&1; then
+  fresh cmake
+  runs "README install" "cmake --install '$(dirname "$mkld")' --prefix '$work/prefix'"
+  mkdir project && cp "$source/examples/cmake-firmware/"* project/ && ln -s "$source/examples" examples
+  { echo "cmake_minimum_required(VERSION 3.25)"; echo "project(firmware C ASM)"
+    block "$readme" "## Building firmware with CMake" 2; } >project/CMakeLists.txt
+  runs "README CMake function" "cmake -S project -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=riscv-toolchain.cmake \
+    -DCMAKE_PREFIX_PATH='$work/prefix' && cmake --build build"
+  holds "README CMake function" build/firmware.ld "ENTRY(_start)"
+  runs "README CMake example" "$(block "$readme" "## Building firmware with CMake" 3 | sed "s|/opt/mkld|$work/prefix|")"
+else
+  echo "riscv64-unknown-elf-gcc is not installed: the CMake examples are not built"
+fi
+
 # The RISC-V recipe in both documents: each piece is what examples/qemu-virt,
 # which the qemu_boot test boots, does.
 fresh recipe
