@@ -11,13 +11,17 @@
 
 ReplacingFile::ReplacingFile(const QString& path) {
   const QFileInfo info(nativePath(path));
-  if (path.isEmpty() || info.isDir())
+  if (path.isEmpty() || info.isDir()) {
+    setErrorString(fromBytes(std::strerror(path.isEmpty() ? ENOENT : EISDIR)));
     return;
+  }
   if (info.exists() && !info.isFile()) {
     device_.setFileName(nativePath(path));
     // The caller hands over large pieces; a second buffer would only copy them.
     if (device_.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
       open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    else
+      setErrorString(device_.errorString());
     return;
   }
   finalPath_ = info.isSymLink() && info.exists() ? QFile::encodeName(info.canonicalFilePath()) : toBytes(path);
@@ -29,8 +33,10 @@ ReplacingFile::ReplacingFile(const QString& path) {
     if (fd_ < 0 && errno != EEXIST)
       break;
   }
-  if (fd_ < 0)
+  if (fd_ < 0) {
+    setErrorString(fromBytes(std::strerror(errno)));
     return;
+  }
   if (exists)
     ::fchmod(fd_, existing.st_mode & 07777);
   if (!temp_.open(fd_, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle)) {

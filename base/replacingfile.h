@@ -26,7 +26,8 @@
 class ReplacingFile : public QIODevice {
 public:
   // Open for writing (isOpen()) when the path can be written: not empty, not
-  // a folder, and the temporary file (or the device) could be opened.
+  // a folder, and the temporary file (or the device) could be opened; else
+  // errorString() says why.
   explicit ReplacingFile(const QString& path);
   // Without a successful commit() the earlier file stays as it was.
   ~ReplacingFile() override;

@@ -32,6 +32,11 @@ void parseSymbols(const QString& definitions, QMap<QString, QString>& symbols) {
   }
 }
 
+// Shared by the option and its misspelt alias.
+void appendPlacementMacros(CommandLineOptions& options, const QString& macros) {
+  appendMacros(options.sectionPlacementMacros, macros);
+}
+
 using Argument = OptionArgument;
 
 const OptionRow kOptions[] = {
@@ -59,7 +64,7 @@ const OptionRow kOptions[] = {
      [](CommandLineOptions& o, const QString& value) { o.sectionPlacementFile = value; }},
     {"-section-placement-macros", Argument::Text, "<macros>",
      "macro definition required for -section-placement-macros", "Define section placement file macros",
-     [](CommandLineOptions& o, const QString& value) { appendMacros(o.sectionPlacementMacros, value); }},
+     appendPlacementMacros},
     {"-symbols", Argument::Text, "<symbol-definitions>", "symbol definition required for -symbol",
      "Add symbol definitions to ld script",
      [](CommandLineOptions& o, const QString& value) { parseSymbols(value, o.symbols); }},
@@ -68,7 +73,7 @@ const OptionRow kOptions[] = {
     // The misspelt name that older build files use.
     {"-section-placment-macros", Argument::Text, "<macros>",
      "macro definition required for -section-placement-macros", nullptr,
-     [](CommandLineOptions& o, const QString& value) { appendMacros(o.sectionPlacementMacros, value); }},
+     appendPlacementMacros},
     {"-dependency-file", Argument::OutputFile, "<file>", "file required for -dependency-file", nullptr,
      [](CommandLineOptions& o, const QString& value) { o.dependencyFile = value; }},
     {"-diagnostics", Argument::None, nullptr, nullptr, nullptr,
