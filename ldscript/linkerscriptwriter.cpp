@@ -6,6 +6,7 @@
 #include "base/fatalerror.h"
 #include "base/replacingfile.h"
 #include "ldscript/endplacement.h"
+#include "ldscript/layoutchecks.h"
 #include "ldscript/scriptstream.h"
 #include "ldscript/portabletext.h"
 #include "ldscript/scripttext.h"
@@ -28,7 +29,8 @@ LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnos
   LayoutModel model;
   buildSectionList(model, *inputs.memoryMap, inputs.placement, inputs.symbols, inputs.verbose);
   markEndPlacement(model, diagnostics);
-  layoutSections(model, inputs);
+  layoutSections(model, inputs, &diagnostics);
+  checkLayout(model, diagnostics);
   return model;
 }
 
