@@ -14,6 +14,8 @@ struct ScriptOptions {
   // A run section that cannot be found is an error; when false
   // (-disable-missing-runin-error) the section is discarded.
   bool missingRunInError = true;
+  // -portable-script: the form that GNU ld and ld.lld both link.
+  bool portableScript = false;
   // The progress lines of -verbose on standard output.
   bool verbose = false;
 };

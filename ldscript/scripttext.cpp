@@ -11,17 +11,6 @@ using namespace std::string_view_literals;
 using Hex8 = ScriptStream::Hex8;
 using Decimal = ScriptStream::Decimal;
 
-void writeMemoryBlock(ScriptStream& out, const LayoutModel& model, bool checkUnplacedSections) {
-  out << "MEMORY\n{\n";
-  if (checkUnplacedSections)
-    out << "  UNPLACED_SECTIONS (wx) : ORIGIN = 0x100000000, LENGTH = 0\n";
-  for (const MemoryMapElement* segment : model.regions) {
-    out << "  " << scriptName(*segment) << " (" << (segment->isReadOnly() ? "rx" : "wx")
-        << ") : ORIGIN = 0x" << Hex8{segment->start()} << ", LENGTH = 0x" << Hex8{segment->size()} << "\n";
-  }
-  out << "}\n\n";
-}
-
 void writeSegmentSymbols(ScriptStream& out, const LayoutModel& model) {
   for (const MemoryMapElement* segment : model.segments) {
     const SectionAttributes attributes(*segment);
@@ -56,6 +45,8 @@ std::string_view defaultInputSections(std::string_view name) {
   return {};
 }
 
+}  // namespace
+
 void writeInputSections(ScriptStream& out, const LayoutSection& section) {
   const SectionAttributes& attributes = section.attributes;
   const bool keep = attributes.isKeep();
@@ -76,7 +67,6 @@ void writeInputSections(ScriptStream& out, const LayoutSection& section) {
   out << '\n';
 }
 
-// The opening brace, the start symbol and the address symbol.
 void writeBraces(ScriptStream& out, const LayoutSection& section) {
   out << "  {\n";
   out << "    __" << section.stem << "_start__ = .;\n";
@@ -86,17 +76,80 @@ void writeBraces(ScriptStream& out, const LayoutSection& section) {
 
 // With an alignment, of any value (0 and 1 included), the minimum size is
 // rounded up to it.
-void writeSizeLine(ScriptStream& out, const LayoutSection& section) {
+void writeMinimumSize(ScriptStream& out, const LayoutSection& section, std::string_view indent,
+                      std::string_view counter) {
   const SectionAttributes& attributes = section.attributes;
   if (!attributes.hasSize())
     return;
+  out << indent << counter << " = ";
   if (!attributes.hasAlignment()) {
-    out << "    . = MAX(__" << section.stem << "_start__ + " << *attributes.size << " , .);\n";
+    out << "MAX(__" << section.stem << "_start__ + " << *attributes.size << " , " << counter << ");\n";
     return;
   }
-  out << "    . = ALIGN(MAX(__" << section.stem << "_start__ + " << *attributes.size << " , .), "
+  out << "ALIGN(MAX(__" << section.stem << "_start__ + " << *attributes.size << " , " << counter << "), "
       << Decimal{attributes.alignmentValue} << ");\n";
 }
+
+void writeReservedSizes(ScriptStream& out, const LayoutSection& section, std::string_view indent,
+                        std::string_view counter) {
+  for (const LayoutSection* client : *section.clients) {
+    out << indent << counter << " = MAX(__" << section.stem << "_start__ + SIZEOF(" << client->name << "), "
+        << counter << ");\n";
+  }
+}
+
+void writeSymbolAliases(ScriptStream& out, const LayoutSection& section) {
+  const SectionAttributes& attributes = section.attributes;
+  const std::string_view stem = section.stem;
+  if (attributes.endSymbol)
+    out << "  " << *attributes.endSymbol << " =   __" << stem << "_end__;\n";
+  if (attributes.sizeSymbol)
+    out << *attributes.sizeSymbol << " =   __" << stem << "_size__;\n";
+  if (attributes.relocated())
+    out << "  __" << stem << "_load_end__ = __" << stem << "_load_start__ + SIZEOF(" << section.name << ");\n\n";
+  else
+    out << "  __" << stem << "_load_end__ = __" << stem << "_end__;\n\n";
+}
+
+void writeSegmentUsed(ScriptStream& out, const LayoutSection& section, bool sizeBySymbol) {
+  if (!section.lastInSegment)
+    return;
+  const std::string_view seg = section.segment;
+  out << "  __" << seg << "_segment_used_end__ = ";
+  writeLoadAddress(out, section);
+  if (sizeBySymbol)
+    out << " + __" << section.stem << "_size__;\n";
+  else
+    out << " + SIZEOF(" << section.name << ");\n";
+  out << "  __" << seg << "_segment_used_size__ = __" << seg << "_segment_used_end__ - __" << seg
+      << "_segment_start__;\n\n";
+}
+
+void writeChecks(ScriptStream& out, const LayoutSection& section, std::string_view open, std::string_view close) {
+  const SectionAttributes& attributes = section.attributes;
+  const std::string_view stem = section.stem;
+  const std::string_view seg = section.segment;
+  const std::string& name = section.name;
+  const bool relocated = attributes.relocated();
+  if (relocated) {
+    out << open << "__" << stem << "_load_start__ == __" << stem << "_load_end__ || (__" << stem
+        << "_load_end__ - __" << seg << "_segment_start__) <=  __" << seg << "_segment_size__ , \"error: " << name
+        << " is too large to fit in " << seg << " memory segment\"" << close;
+  } else {
+    out << open << "__" << stem << "_start__ == __" << stem << "_end__ || (__" << stem << "_end__ - __" << seg
+        << "_segment_start__) <= __" << seg << "_segment_size__ , \"error: " << name << " is too large to fit in "
+        << seg << " memory segment\"" << close;
+  }
+  const LayoutSection* predecessor = section.predecessor;
+  if (predecessor && (attributes.hasStart() || section.placeFromEnd)) {
+    out << open << "__" << predecessor->stem << (predecessor->attributes.relocated() ? "_load"sv : ""sv)
+        << "_end__ <= __" << stem << (relocated ? "_load"sv : ""sv) << "_start__ , \"error: section "
+        << predecessor->name << " overlaps absolute placed section " << name << "\"" << close;
+  }
+  out << "\n";
+}
+
+namespace {
 
 // Everything after the statement's input line: size line, closing line,
 // section symbols, segment-used symbols and checks.
@@ -104,11 +157,9 @@ void writeTail(ScriptStream& out, const LayoutSection& section, bool checkSegmen
                std::string_view defaultFillPattern) {
   const SectionAttributes& attributes = section.attributes;
   const std::string_view stem = section.stem;
-  const std::string_view seg = section.segment;
   const std::string& name = section.name;
-  const bool relocated = attributes.relocated();
 
-  writeSizeLine(out, section);
+  writeMinimumSize(out, section, "    "sv, "."sv);
   if (attributes.fill)
     out << "  } =" << *attributes.fill << "\n";
   else if (!defaultFillPattern.empty())
@@ -118,41 +169,10 @@ void writeTail(ScriptStream& out, const LayoutSection& section, bool checkSegmen
 
   out << "  __" << stem << "_end__ = __" << stem << "_start__ + SIZEOF(" << name << ");\n";
   out << "  __" << stem << "_size__ = SIZEOF(" << name << ");\n";
-  if (attributes.endSymbol)
-    out << "  " << *attributes.endSymbol << " =   __" << stem << "_end__;\n";
-  if (attributes.sizeSymbol)
-    out << *attributes.sizeSymbol << " =   __" << stem << "_size__;\n";
-  if (relocated)
-    out << "  __" << stem << "_load_end__ = __" << stem << "_load_start__ + SIZEOF(" << name << ");\n\n";
-  else
-    out << "  __" << stem << "_load_end__ = __" << stem << "_end__;\n\n";
-
-  if (section.lastInSegment) {
-    out << "  __" << seg << "_segment_used_end__ = ";
-    writeLoadAddress(out, section);
-    out << " + SIZEOF(" << name << ");\n";
-    out << "  __" << seg << "_segment_used_size__ = __" << seg << "_segment_used_end__ - __" << seg
-        << "_segment_start__;\n\n";
-  }
-
-  if (checkSegmentOverflow) {
-    if (relocated) {
-      out << "  . = ASSERT(__" << stem << "_load_start__ == __" << stem << "_load_end__ || (__" << stem
-          << "_load_end__ - __" << seg << "_segment_start__) <=  __" << seg << "_segment_size__ , \"error: "
-          << name << " is too large to fit in " << seg << " memory segment\");\n";
-    } else {
-      out << "  . = ASSERT(__" << stem << "_start__ == __" << stem << "_end__ || (__" << stem << "_end__ - __"
-          << seg << "_segment_start__) <= __" << seg << "_segment_size__ , \"error: " << name
-          << " is too large to fit in " << seg << " memory segment\");\n";
-    }
-    const LayoutSection* predecessor = section.predecessor;
-    if (predecessor && (attributes.hasStart() || section.placeFromEnd)) {
-      out << "  . = ASSERT(__" << predecessor->stem << (predecessor->attributes.relocated() ? "_load"sv : ""sv)
-          << "_end__ <= __" << stem << (relocated ? "_load"sv : ""sv) << "_start__ , \"error: section "
-          << predecessor->name << " overlaps absolute placed section " << name << "\");\n";
-    }
-    out << "\n";
-  }
+  writeSymbolAliases(out, section);
+  writeSegmentUsed(out, section, false);
+  if (checkSegmentOverflow)
+    writeChecks(out, section, "  . = ASSERT("sv, ");\n"sv);
 }
 
 void writeStatement(ScriptStream& out, const LayoutSection& section) {
@@ -162,10 +182,18 @@ void writeStatement(ScriptStream& out, const LayoutSection& section) {
     writeLoadAddress(out, section);
     out << noload << " :\n";
     writeBraces(out, section);
-    for (const LayoutSection* client : *section.clients)
-      out << "    . = MAX(__" << section.stem << "_start__ + SIZEOF(" << client->name << "), .);\n";
+    writeReservedSizes(out, section, "    "sv, "."sv);
     return;
   }
+  writeStatementHead(out, section);
+  writeBraces(out, section);
+  writeInputSections(out, section);
+}
+
+}  // namespace
+
+void writeStatementHead(ScriptStream& out, const LayoutSection& section) {
+  const std::string_view noload = section.noload ? " (NOLOAD)"sv : ""sv;
   out << "  __" << section.stem << "_load_start__ = ";
   writeLoadAddress(out, section);
   out << ";\n  " << section.name << ' ';
@@ -184,11 +212,7 @@ void writeStatement(ScriptStream& out, const LayoutSection& section) {
   out << noload << " : AT(";
   writeLoadAddress(out, section);
   out << ")\n";
-  writeBraces(out, section);
-  writeInputSections(out, section);
 }
-
-}  // namespace
 
 void writeLoadAddress(ScriptStream& out, const LayoutSection& section) {
   const std::string_view seg = section.segment;
@@ -235,19 +259,41 @@ void writeRunAddress(ScriptStream& out, const LayoutSection& section) {
     out << " , " << Decimal{runSection.attributes.alignmentValue} << ')';
 }
 
-void writeScriptText(ScriptStream& out, const LayoutModel& model, const ScriptOptions& options) {
+void writeEntry(ScriptStream& out, const ScriptOptions& options) {
   // Without it the linker starts the program at the start of .text, which
   // is the entry point only by chance; a loader that takes the ELF's entry
   // (a debugger, an emulator) then starts the wrong code.
   if (!options.entry.isEmpty())
     out << "ENTRY(" << options.entry << ")\n\n";
-  writeMemoryBlock(out, model, options.checkUnplacedSections);
+}
+
+void writeMemoryRegion(ScriptStream& out, const MemoryMapElement& segment) {
+  out << "  " << scriptName(segment) << " (" << (segment.isReadOnly() ? "rx" : "wx") << ") : ORIGIN = 0x"
+      << Hex8{segment.start()} << ", LENGTH = 0x" << Hex8{segment.size()} << "\n";
+}
+
+void writeMemoryLines(ScriptStream& out, const LayoutModel& model, bool checkUnplacedSections) {
+  if (checkUnplacedSections)
+    out << "  UNPLACED_SECTIONS (wx) : ORIGIN = 0x100000000, LENGTH = 0\n";
+  for (const MemoryMapElement* segment : model.regions)
+    writeMemoryRegion(out, *segment);
+}
+
+void writeSectionsHead(ScriptStream& out, const LayoutModel& model, const ScriptOptions& options) {
   out << "SECTIONS\n{\n";
   writeSegmentSymbols(out, model);
   out << "\n";
   for (auto it = options.symbols.cbegin(); it != options.symbols.cend(); ++it)
     out << "  " << it.key() << " = " << it.value() << ";\n";
   out << "\n";
+}
+
+void writeScriptText(ScriptStream& out, const LayoutModel& model, const ScriptOptions& options) {
+  writeEntry(out, options);
+  out << "MEMORY\n{\n";
+  writeMemoryLines(out, model, options.checkUnplacedSections);
+  out << "}\n\n";
+  writeSectionsHead(out, model, options);
   const std::string defaultFillPattern = toStdBytes(options.defaultFillPattern);
   for (const LayoutSection* section : model.order) {
     writeStatement(out, *section);

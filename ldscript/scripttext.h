@@ -3,11 +3,41 @@
 // per section in the model's output order.
 #pragma once
 
+#include <string_view>
+
 #include "ldscript/layoutmodel.h"
 #include "ldscript/scriptoptions.h"
 #include "ldscript/scriptstream.h"
 
 void writeScriptText(ScriptStream& out, const LayoutModel& model, const ScriptOptions& options);
+
+// The pieces both forms of the script share.
+// ENTRY(symbol) and an empty line, when -entry names a symbol.
+void writeEntry(ScriptStream& out, const ScriptOptions& options);
+// The MEMORY lines: UNPLACED_SECTIONS when checked, then the model's regions.
+void writeMemoryLines(ScriptStream& out, const LayoutModel& model, bool checkUnplacedSections);
+void writeMemoryRegion(ScriptStream& out, const MemoryMapElement& segment);
+// "SECTIONS {", the segment symbols and the symbol definitions.
+void writeSectionsHead(ScriptStream& out, const LayoutModel& model, const ScriptOptions& options);
+// __STEM_load_start__ and the output-section line up to and with AT(...).
+void writeStatementHead(ScriptStream& out, const LayoutSection& section);
+// The opening brace, the start symbol and the address symbol.
+void writeBraces(ScriptStream& out, const LayoutSection& section);
+void writeInputSections(ScriptStream& out, const LayoutSection& section);
+// `counter` = the section's minimum size (its size attribute) or more, and
+// = the size of each of a run section's clients or more: "." inside an
+// output section, a symbol outside one.
+void writeMinimumSize(ScriptStream& out, const LayoutSection& section, std::string_view indent,
+                      std::string_view counter);
+void writeReservedSizes(ScriptStream& out, const LayoutSection& section, std::string_view indent,
+                        std::string_view counter);
+// The end and size symbols the section asks for, and __STEM_load_end__.
+void writeSymbolAliases(ScriptStream& out, const LayoutSection& section);
+// The used end and size of the section's segment, after its last section;
+// `sizeBySymbol`: the size is __STEM_size__ rather than SIZEOF(NAME).
+void writeSegmentUsed(ScriptStream& out, const LayoutSection& section, bool sizeBySymbol);
+// The overflow and overlap checks, each between `open` and `close`.
+void writeChecks(ScriptStream& out, const LayoutSection& section, std::string_view open, std::string_view close);
 
 // The address expressions of a section, as every writer prints them.
 // The load address (LoadAddress).

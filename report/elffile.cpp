@@ -52,23 +52,28 @@ public:
     const auto after = std::upper_bound(byAddress_.begin(), byAddress_.end(), section.sh_addr,
                                         [&](uint64_t address, size_t i) { return address < loads_[i].p_vaddr; });
     const size_t end = static_cast<size_t>(after - byAddress_.begin());
-    std::vector<size_t> candidates(byAddress_.begin() + static_cast<std::ptrdiff_t>(end - std::min<size_t>(end, 4)),
-                                   after);
-    std::sort(candidates.begin(), candidates.end());
+    const size_t first = end - std::min<size_t>(end, 4);
     const bool hasContents = section.sh_type != SHT_NOBITS;
-    uint64_t address = section.sh_addr;
-    for (const size_t index : candidates) {
+    size_t whole = SIZE_MAX;    // the first header in file order that holds all of the section
+    size_t partial = SIZE_MAX;  // else the last that holds its start
+    for (size_t position = first; position < end; ++position) {
+      const size_t index = byAddress_[position];
       const GElf_Phdr& load = loads_[index];
       const uint64_t into = section.sh_addr - load.p_vaddr;
       const bool inFile = !hasContents || (section.sh_offset >= load.p_offset &&
                                            section.sh_offset - load.p_offset <= load.p_filesz);
       if (into > load.p_memsz || !inFile)
         continue;
-      address = load.p_paddr + (hasContents ? section.sh_offset - load.p_offset : into);
       if (section.sh_size <= load.p_memsz - into)
-        break;
+        whole = std::min(whole, index);
+      else if (partial == SIZE_MAX || index > partial)
+        partial = index;
     }
-    return address;
+    const size_t chosen = whole != SIZE_MAX ? whole : partial;
+    if (chosen == SIZE_MAX)
+      return section.sh_addr;
+    const GElf_Phdr& load = loads_[chosen];
+    return load.p_paddr + (hasContents ? section.sh_offset - load.p_offset : section.sh_addr - load.p_vaddr);
   }
 
 private:

@@ -3,11 +3,11 @@
 #include <QStringList>
 #include <algorithm>
 #include <limits>
+#include <string_view>
+#include <unordered_set>
 
 #include "base/bytes.h"
 #include "ldscript/layoutmodel.h"
-#include "memorymap/memorymap.h"
-#include "memorymap/sectionattributes.h"
 
 namespace {
 
@@ -157,41 +157,39 @@ const char* kindName(BlockKind kind) {
   return "free";
 }
 
-QByteArray hexAddress(uint64_t address) {
+void appendHexAddress(QByteArray& out, uint64_t address) {
   const int digits = address > 0xffffffffu ? 16 : 8;
-  return "0x" + QByteArray::number(static_cast<qulonglong>(address), 16).rightJustified(digits, '0');
+  char text[18] = {'0', 'x'};
+  for (int i = digits - 1; i >= 0; --i, address >>= 4)
+    text[2 + i] = "0123456789abcdef"[address & 0xf];
+  out.append(text, digits + 2);
 }
 
-std::vector<SegmentRange> reportSegments(const MemoryMap& memoryMap, const MemoryMap* placement) {
-  std::vector<SegmentRange> ranges;
-  if (placement) {
-    for (const MemoryMapElement* segment : placement->memorySegments(false)) {
-      const SectionAttributes attributes(*segment);
-      if (attributes.hasStart() && attributes.hasSize())
-        ranges.push_back({nameOf(*segment), segment->start(), segment->size()});
-    }
-    if (!ranges.empty())
-      return ranges;
-  }
-  for (const MemoryMapElement* segment : memoryMap.memorySegments(false))
-    ranges.push_back({nameOf(*segment), segment->start(), segment->size()});
-  return ranges;
+QByteArray hexAddress(uint64_t address) {
+  QByteArray text;
+  appendHexAddress(text, address);
+  return text;
 }
 
-QSet<QString> reservedSections(const MemoryMap& placement) {
-  QSet<QString> reserved;
-  for (const MemoryMapElement* segment : placement.memorySegments(false)) {
-    for (const MemoryMapElement* section : placement.programSections(segment, true)) {
-      const SectionAttributes attributes(*section);
-      if (attributes.runIn) {
-        for (const QString& runSection : fromBytes(*attributes.runIn).split(QLatin1Char(';'), Qt::SkipEmptyParts))
-          reserved.insert(runSection);
-      }
-      if (attributes.hasSize() && !attributes.isLoad())
-        reserved.insert(nameOf(*section));
-    }
+LayoutIntent layoutIntent(const LayoutModel& model) {
+  LayoutIntent intent;
+  // The script lists its regions last segment first.
+  for (auto region = model.regions.rbegin(); region != model.regions.rend(); ++region)
+    intent.segments.push_back({nameOf(**region), (*region)->start(), (*region)->size()});
+  // A run section is one that is not run elsewhere itself and whose name is
+  // the whole runin text of another section, as the layout decides it.
+  std::unordered_set<std::string_view> runInTexts;
+  for (const LayoutSection& section : model.sections) {
+    if (section.attributes.runIn)
+      runInTexts.insert(*section.attributes.runIn);
   }
-  return reserved;
+  for (const LayoutSection& section : model.sections) {
+    const SectionAttributes& attributes = section.attributes;
+    const bool runSection = !attributes.relocated() && runInTexts.count(section.name);
+    if (runSection || (attributes.hasSize() && !attributes.isLoad()))
+      intent.reservations.insert(fromBytes(section.name));
+  }
+  return intent;
 }
 
 MemoryReport buildMemoryReport(const QString& elfFile, const ElfFile& elf, const std::vector<SegmentRange>& segments,

@@ -13,7 +13,7 @@
 
 #include "report/elffile.h"
 
-class MemoryMap;
+struct LayoutModel;
 
 enum class BlockKind {
   Run,       // a section where it runs (and is stored, unless it has a load image)
@@ -70,15 +70,19 @@ struct SegmentRange {
 // for an address above 32 bits.
 const char* kindName(BlockKind kind);
 QByteArray hexAddress(uint64_t address);
+void appendHexAddress(QByteArray& out, uint64_t address);
 
-// The segments the script's MEMORY block holds, in document order: the
-// placement's own regions when it gives segments a start and a size, else
-// the memory map's segments.
-std::vector<SegmentRange> reportSegments(const MemoryMap& memoryMap, const MemoryMap* placement);
-
-// The sections the placement means as reservations: run sections named by
-// another section's runin, and sections with a size that are not loaded.
-QSet<QString> reservedSections(const MemoryMap& placement);
+// What the script's section list means for the report: the segments of its
+// MEMORY block, in document order, and the sections that are reservations:
+// run sections (which hold room for the sections that run in them) and
+// sections with a size that are not loaded (a stack, a heap). The list is
+// enough; the layout walk (addresses, output order) is the linker's, and its
+// result is in the ELF.
+struct LayoutIntent {
+  std::vector<SegmentRange> segments;
+  QSet<QString> reservations;
+};
+LayoutIntent layoutIntent(const LayoutModel& model);
 
 // A section lies in the segment that holds its address; of overlapping
 // segments, the one that starts nearest below it. An empty section just past

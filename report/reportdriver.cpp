@@ -1,13 +1,17 @@
 #include "report/reportdriver.h"
 
-#include <QSaveFile>
 #include <QString>
 #include <QStringList>
+#include <cstdio>
 #include <new>
 #include <vector>
 
 #include "base/bytes.h"
 #include "base/console.h"
+#include "base/diagnostics.h"
+#include "base/fatalerror.h"
+#include "base/replacingfile.h"
+#include "ldscript/sectionlist.h"
 #include "memorymap/memorymap.h"
 #include "mkld/driver.h"
 #include "report/elffile.h"
@@ -18,10 +22,6 @@
 #include "xml/macroregistry.h"
 
 namespace {
-
-struct Failure {
-  QString message;
-};
 
 struct Limit {
   QString segment;
@@ -55,7 +55,7 @@ Limit parseLimit(const QString& text) {
     if (ok && limit.percent >= 0 && limit.percent <= 100)
       return limit;
   }
-  throw Failure{QLatin1String("-limit wants SEGMENT=PERCENT with a percent from 0 to 100, not ") + text};
+  throw FatalError(QLatin1String("-limit wants SEGMENT=PERCENT with a percent from 0 to 100, not ") + text);
 }
 
 [[noreturn]] void usage() {
@@ -75,7 +75,7 @@ ReportOptions parseArguments(int argc, char** argv) {
     const QString arg = fromBytes(argv[i]);
     const auto value = [&]() {
       if (i + 1 >= argc)
-        throw Failure{QLatin1String("argument expected after ") + arg};
+        throw FatalError(QLatin1String("argument expected after ") + arg);
       return fromBytes(argv[++i]);
     };
     const auto appendTo = [&](QString& list) {
@@ -99,7 +99,7 @@ ReportOptions parseArguments(int argc, char** argv) {
     else if (arg == QLatin1String("-limit"))
       options.limits.push_back(parseLimit(value()));
     else if (arg.startsWith(QLatin1Char('-')))
-      throw Failure{QLatin1String("unknown option ") + arg};
+      throw FatalError(QLatin1String("unknown option ") + arg);
     else
       positional.append(arg);
   }
@@ -110,9 +110,12 @@ ReportOptions parseArguments(int argc, char** argv) {
 }
 
 void writeFile(const QString& path, const QByteArray& contents) {
-  QSaveFile file(nativePath(path));
-  if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() || !file.commit())
-    throw Failure{QLatin1String("cannot write ") + path + QLatin1String(": ") + file.errorString()};
+  ReplacingFile file(path);
+  const QString error = !file.isOpen()                        ? file.errorString()
+                        : file.write(contents) == contents.size() ? file.commit()
+                                                                  : file.errorString();
+  if (!error.isEmpty())
+    throw FatalError(QLatin1String("cannot write ") + path + QLatin1String(": ") + error);
 }
 
 const SegmentUsage& segmentNamed(const MemoryReport& report, const QString& name) {
@@ -120,33 +123,37 @@ const SegmentUsage& segmentNamed(const MemoryReport& report, const QString& name
     if (segment.name == name)
       return segment;
   }
-  throw Failure{QLatin1String("-limit names ") + name + QLatin1String(", which is not a segment")};
+  throw FatalError(QLatin1String("-limit names ") + name + QLatin1String(", which is not a segment"));
 }
 
 int report(const ReportOptions& options) {
   MemoryMap memoryMap;
   if (!options.memoryMapFile.isEmpty()) {
     if (!memoryMap.loadFile(options.memoryMapFile, options.memoryMapMacros, true))
-      throw Failure{QStringLiteral("cannot load memory map file")};
+      throw FatalError(QStringLiteral("cannot load memory map file"));
   } else {
     memoryMap.loadString(buildSegmentMapText(options.memoryMapSegments));
   }
   MemoryMap placement;
   const bool hasPlacement = !options.sectionPlacementFile.isEmpty();
   if (hasPlacement && !placement.loadFile(options.sectionPlacementFile, options.sectionPlacementMacros, true))
-    throw Failure{QStringLiteral("cannot load section placement file")};
+    throw FatalError(QStringLiteral("cannot load section placement file"));
 
   QString error;
   const std::optional<ElfFile> elf = readElfFile(options.elfFile, &error);
   if (!elf)
-    throw Failure{error};
-  const MemoryReport memoryReport =
-      buildMemoryReport(options.elfFile, *elf, reportSegments(memoryMap, hasPlacement ? &placement : nullptr),
-                        hasPlacement ? reservedSections(placement) : QSet<QString>());
+    throw FatalError(error);
+  // The section list the script was written from says what the sections are for.
+  LayoutModel model;
+  buildSectionList(model, memoryMap, hasPlacement ? &placement : nullptr, {}, false);
+  const LayoutIntent intent = layoutIntent(model);
+  const MemoryReport memoryReport = buildMemoryReport(options.elfFile, *elf, intent.segments, intent.reservations);
   for (const Limit& limit : options.limits)
     segmentNamed(memoryReport, limit.segment);
 
-  printOutput(fromBytes(textReport(memoryReport)));
+  const QByteArray table = textReport(memoryReport);
+  std::fwrite(table.constData(), 1, static_cast<size_t>(table.size()), stdout);
+  std::fflush(stdout);
   if (!options.htmlFile.isEmpty())
     writeFile(options.htmlFile, htmlReport(memoryReport));
   if (!options.jsonFile.isEmpty())
@@ -156,9 +163,9 @@ int report(const ReportOptions& options) {
   for (const Limit& limit : options.limits) {
     const SegmentUsage& segment = segmentNamed(memoryReport, limit.segment);
     if (segment.usedPercent() > limit.percent) {
-      printError(QLatin1String("error: ") + segment.name + QLatin1String(" is ") +
-                 fromBytes(percentText(segment.usedPercent())) + QLatin1String(" full (limit ") + limit.percentText +
-                 QLatin1String("%)\n"));
+      Diagnostics(false).plainError(segment.name + QLatin1String(" is ") +
+                                    fromBytes(percentText(segment.usedPercent())) + QLatin1String(" full (limit ") +
+                                    limit.percentText + QLatin1String("%)"));
       status = 1;
     }
   }
@@ -171,10 +178,10 @@ int runReport(int argc, char** argv) {
   MacroRegistry::instance();  // the built-in macro table, before anything reads it
   try {
     return report(parseArguments(argc, argv));
-  } catch (const Failure& failure) {
-    printError(QLatin1String("error: ") + failure.message + QLatin1Char('\n'));
+  } catch (const FatalError& e) {
+    Diagnostics(false).plainError(e.message());
   } catch (const std::bad_alloc&) {
-    printError(QStringLiteral("error: out of memory\n"));
+    Diagnostics(false).plainError(QStringLiteral("out of memory"));
   }
   return 1;
 }

@@ -11,7 +11,7 @@
 #      segment over its limit fails the build.
 #
 # cmake -DMKLD_BUILD_DIR=<mkld build> -DEXAMPLE_DIR=<example> -DWORK_DIR=<scratch>
-#       -P cmake_firmware_test.cmake
+#       [-DTOOLCHAIN=<toolchain file of the example>] -P cmake_firmware_test.cmake
 cmake_minimum_required(VERSION 3.25)
 
 foreach(variable MKLD_BUILD_DIR EXAMPLE_DIR WORK_DIR)
@@ -19,6 +19,9 @@ foreach(variable MKLD_BUILD_DIR EXAMPLE_DIR WORK_DIR)
     message(FATAL_ERROR "${variable} is not set")
   endif()
 endforeach()
+if(NOT DEFINED TOOLCHAIN)
+  set(TOOLCHAIN riscv-toolchain.cmake)
+endif()
 find_program(READELF riscv64-unknown-elf-readelf REQUIRED)
 find_program(NINJA ninja REQUIRED)
 
@@ -81,7 +84,7 @@ run(ignored ${CMAKE_COMMAND} --install "${MKLD_BUILD_DIR}" --prefix "${prefix}")
 file(COPY "${EXAMPLE_DIR}/" DESTINATION "${source}")
 run(ignored ${CMAKE_COMMAND} -S "${source}" -B "${build}" -G Ninja
     "-DCMAKE_MAKE_PROGRAM=${NINJA}"
-    "-DCMAKE_TOOLCHAIN_FILE=${source}/riscv-toolchain.cmake"
+    "-DCMAKE_TOOLCHAIN_FILE=${source}/${TOOLCHAIN}"
     "-DCMAKE_PREFIX_PATH=${prefix}")
 
 # 1. First build: code and constants in flash, .data stored after them in

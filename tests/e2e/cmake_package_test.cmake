@@ -42,10 +42,10 @@ function(check_generator generator build)
   expect_contains("app script" "${script}" "  RAM (wx) : ORIGIN = 0x20000000, LENGTH = 0x00008000\n")
   expect_contains("app script" "${script}"
     "  .fast_code ALIGN(__FLASH_segment_start__ , 8) : AT(ALIGN(__FLASH_segment_start__ , 8))\n")
-  expect_contains("app script" "${script}" "  } =0x\\;1\n")
+  expect_contains("app script" "${script}" "  } > FLASH =0x\\;1\n")
   expect_contains("app script" "${script}"
     "  backslash = c\\d;\n  brace = \${y};\n  dollar = $(x);\n  genex = $<1:x>;\n  semicolon = a;b;\n  spaced =  1 ;\n")
-  expect_contains("app script" "${script}" ". = ASSERT(")
+  expect_contains("app script" "${script}" "\n  ASSERT(")
 
   # The dependency file names the inputs by absolute path, blanks escaped.
   file(READ "${script_path}.d" dependencies)
@@ -53,7 +53,8 @@ function(check_generator generator build)
   expect_contains("dependency file" "${dependencies}" "${escaped_source}/maps/board\\ map.xml \\\n")
   expect_contains("dependency file" "${dependencies}" "${escaped_source}/placement.xml\n")
 
-  # Defaults: <target>.ld in the binary folder, no placement, no checks.
+  # Defaults: <target>.ld in the binary folder, no placement; checks and the
+  # portable form unless switched OFF as here.
   file(READ "${build}/tool.ld" tool_script)
   expect_contains("tool script" "${tool_script}" "  FLASH (rx) : ORIGIN = 0x00000000, LENGTH = 0x00010000\n")
   string(FIND "${tool_script}" "ASSERT" found)
@@ -67,6 +68,16 @@ check_generator(Ninja "${build}")
 # The link of each target uses its own script.
 file(READ "${build}/build.ninja" ninja_file)
 expect_contains("build.ninja" "${ninja_file}" "-T \"${build}/scripts/app script.ld\"")
+# -portable-script, -check-segment-overflow and -diagnostics by default
+# (app, which gives CHECK_SEGMENT_OVERFLOW without a value), none of them
+# when switched OFF (tool).
+foreach(option IN ITEMS -portable-script -check-segment-overflow -diagnostics)
+  string(REGEX MATCHALL "${option}" found "${ninja_file}")
+  list(LENGTH found count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "${option} is in build.ninja ${count} times, not once (app's command)")
+  endif()
+endforeach()
 
 # Wrong calls stop the configuration with a message naming the problem.
 foreach(case IN ITEMS

@@ -1,10 +1,12 @@
 #!/bin/sh
 # Links a small freestanding RV32 program with scripts that mkld writes and
-# checks, with the real linker's output, that every section and symbol is
-# where the script promises.
+# checks, with the real linkers' output, that every section and symbol is
+# where the script promises; that today's script under GNU ld and the
+# -portable-script form under GNU ld and ld.lld agree on every one; and that
+# the portable links load right program header by program header.
 #
 # Usage: linkcheck.sh MKLD SOURCE_DIR
-# Exits 77 (skipped) only when the RISC-V toolchain is not installed.
+# Exits 77 (skipped) only when the RISC-V toolchain or ld.lld is not installed.
 set -eu
 
 mkld=$1
@@ -12,9 +14,9 @@ source_dir=$2
 here=$source_dir/tests/e2e/linkcheck
 prefix=riscv64-unknown-elf-
 
-for tool in gcc ld nm objdump objcopy readelf; do
-  if ! command -v "$prefix$tool" >/dev/null 2>&1; then
-    echo "SKIP: $prefix$tool is not installed"
+for tool in ${prefix}gcc ${prefix}ld ${prefix}nm ${prefix}objdump ${prefix}objcopy ${prefix}readelf ld.lld; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "SKIP: $tool is not installed"
     exit 77
   fi
 done
@@ -35,8 +37,12 @@ compile() {  # output, extra flags...
     -c "$here/program.c" -o "$out"
 }
 
-link() {  # script, object, elf
+link() {  # script, object, elf: GNU ld
   "${prefix}gcc" -march=rv32imac -mabi=ilp32 -nostdlib -ffreestanding -T "$1" "$2" -o "$3"
+}
+
+link_lld() {  # script, object, elf
+  ld.lld -T "$1" "$2" -o "$3"
 }
 
 # Section table lines "NAME SIZE VMA LMA" of the allocated sections.
@@ -48,7 +54,8 @@ section_table() {
 
 # Prints the value of a symbol (hex, no prefix), or nothing.
 symbol() {  # elf, name
-  "${prefix}nm" "$1" | awk -v n="$2" '$3 == n { print $1; exit }'
+  [ -f "$1.nm" ] || "${prefix}nm" "$1" > "$1.nm"
+  awk -v n="$2" '$3 == n { print $1; exit }' "$1.nm"
 }
 
 field() {  # elf, section, column (2 size, 3 vma, 4 lma)
@@ -84,14 +91,73 @@ check_consistent() {  # elf, label
   done < "$work/table"
 }
 
+# The second ELF agrees with the first on every symbol's value and on the
+# size, address and load address of each of its non-empty allocated
+# sections. It may lack a section of the first: the portable form makes a
+# run section symbols only. (ld.lld keeps empty sections that define
+# symbols; GNU ld drops them.)
+same_layout() {  # label, reference elf, elf
+  for elf in "$2" "$3"; do
+    { section_table "$elf" | awk '$2 !~ /^0+$/'; "${prefix}nm" "$elf" | awk '{ print $3, $1 }'; } > "$elf.layout"
+  done
+  awk 'NR == FNR { present[$1]; next } NF == 2 || $1 in present' "$3.layout" "$2.layout" | sort > "$work/reference"
+  sort "$3.layout" > "$work/other"
+  cmp -s "$work/reference" "$work/other" || fail "$1 differs from today's script under GNU ld:
+$(diff "$work/reference" "$work/other" | grep '^[<>]' | head -20)"
+}
+
+# Loads the ELF's PT_LOAD headers one by one at their physical addresses
+# (file bytes, then zeros up to the memory size), as a debug probe does, and
+# compares the bytes that land in the range of objcopy's binary image with
+# that image. Succeeds when they are the same.
+loads_like_image() {  # elf
+  "${prefix}objcopy" -O binary "$1" "$work/image.bin"
+  image_size=$(wc -c < "$work/image.bin")
+  [ "$image_size" -gt 0 ] || return 0
+  image_base=0x$("${prefix}objdump" -h "$1" | awk '
+    /^ *[0-9]+ / { size = $3; lma = $5; next }
+    size != "" { if ($0 ~ /CONTENTS/ && $0 ~ /LOAD/ && size !~ /^0+$/) print lma; size = "" }' |
+    sort | head -n 1)
+  image_base=$((image_base))
+  : > "$work/loaded.bin"  # then zeros up to the image's size
+  dd if=/dev/zero of="$work/loaded.bin" bs=1 count=0 seek="$image_size" status=none
+  "${prefix}readelf" -lW "$1" | awk '$1 == "LOAD" { print $2, $4, $5, $6 }' > "$work/loads"
+  while read -r offset paddr filesz memsz; do
+    put "$1" $((offset)) $((paddr)) $((filesz))
+    put /dev/zero 0 $((paddr + filesz)) $((memsz - filesz))
+  done < "$work/loads"
+  cmp -s "$work/image.bin" "$work/loaded.bin"
+}
+
+put() {  # source, offset in it, address, count: the part inside the image
+  from=$(($3 > image_base ? $3 : image_base))
+  to=$(($3 + $4 < image_base + image_size ? $3 + $4 : image_base + image_size))
+  [ "$from" -lt "$to" ] || return 0
+  dd if="$1" of="$work/loaded.bin" bs=4096 iflag=skip_bytes,count_bytes oflag=seek_bytes \
+    conv=notrunc skip=$(($2 + from - $3)) seek=$((from - image_base)) count=$((to - from)) status=none
+}
+
+# Writes today's and the portable script for one case and links them three
+# ways; the GNU ld link of today's script is $work/LABEL.elf.
+link_case() {  # label, object, mkld arguments...
+  label=$1 object=$2
+  shift 2
+  "$mkld" "$@" "$work/$label.ld" && "$mkld" -portable-script "$@" "$work/$label.portable.ld" &&
+    link "$work/$label.ld" "$object" "$work/$label.elf" || { fail "$label: mkld or the link failed"; return; }
+  check_consistent "$work/$label.elf" "$label"
+  for linker in link link_lld; do
+    elf=$work/$label.portable.$linker.elf
+    $linker "$work/$label.portable.ld" "$object" "$elf" || { fail "$label: the portable link failed ($linker)"; continue; }
+    same_layout "$label: the portable script with $linker" "$work/$label.elf" "$elf"
+    loads_like_image "$elf" || fail "$label: the portable script's program headers ($linker) do not load as the image"
+  done
+}
+
 # --- The feature program with its own memory map and placement -----------
 compile "$work/program.o"
-"$mkld" -check-segment-overflow -symbols "STACK_SIZE=0x400" \
-  -memory-map-file "$here/memory-map.xml" \
-  -section-placement-file "$here/placement.xml" "$work/program.ld"
-link "$work/program.ld" "$work/program.o" "$work/program.elf"
-elf=$work/program.elf
-check_consistent "$elf" "features"
+link_case features "$work/program.o" -check-segment-overflow -symbols "STACK_SIZE=0x400" \
+  -memory-map-file "$here/memory-map.xml" -section-placement-file "$here/placement.xml"
+elf=$work/features.elf
 
 flash=0x08000000
 ram=0x20000000
@@ -151,40 +217,44 @@ expect_eq ".stack size" "$(field "$elf" .stack 2)" 0x400
 expect_symbol "$elf" __RAM_segment_used_end__ "$ram + 0x4000"
 expect_symbol "$elf" __FLASH_segment_used_end__ "0x$aligned + 0x$(field "$elf" .aligned 2)"
 
-# --- Overflow: the link fails with the script's own message ---------------
-if "$mkld" -check-segment-overflow -symbols "STACK_SIZE=0x400" \
-  -memory-map-segments "FLASH RX 0x08000000 0x40;RAM RWX 0x20000000 0x4000" \
-  -section-placement-file "$here/placement.xml" "$work/small.ld" &&
-  ! link "$work/small.ld" "$work/program.o" "$work/small.elf" 2> "$work/small.err"; then
-  grep -q "error: .text is too large to fit in FLASH memory segment" "$work/small.err" ||
-    fail "overflow link failed without the script's message: $(cat "$work/small.err")"
-else
-  fail "an oversize .text linked without error"
-fi
+# --- Overflow --------------------------------------------------------------
+# An oversize .text: with the checks the link fails with the script's own
+# message; without them today's script links, the portable one fails on its
+# region. Rows: mkld flags | linker | outcome (message, links or fails).
+for row in "-check-segment-overflow|link|message" "-check-segment-overflow -portable-script|link|message" \
+  "-check-segment-overflow -portable-script|link_lld|message" "|link|links" "-portable-script|link|fails" \
+  "-portable-script|link_lld|fails"; do
+  flags=${row%%|*} linker=${row#*|} expected=${row##*|}
+  linker=${linker%|*}
+  "$mkld" $flags -symbols "STACK_SIZE=0x400" -memory-map-segments "FLASH RX 0x08000000 0x40;RAM RWX 0x20000000 0x4000" \
+    -section-placement-file "$here/placement.xml" "$work/small.ld" || fail "mkld $flags failed"
+  outcome=fails
+  $linker "$work/small.ld" "$work/program.o" "$work/small.elf" 2> "$work/small.err" && outcome=links
+  grep -q "error: .text is too large to fit in FLASH memory segment" "$work/small.err" && outcome=message
+  [ "$outcome" = "$expected" ] || fail "the oversize link ($linker $flags) $outcome, expected $expected"
+done
 
-# Without the checks the same oversize link goes through.
-"$mkld" -symbols "STACK_SIZE=0x400" \
-  -memory-map-segments "FLASH RX 0x08000000 0x40;RAM RWX 0x20000000 0x4000" \
-  -section-placement-file "$here/placement.xml" "$work/small.ld"
-link "$work/small.ld" "$work/program.o" "$work/small.elf" ||
-  fail "the oversize link failed without -check-segment-overflow"
+# --- Variants: shared and chained run sections, fixed and end placement ---
+link_case variants "$work/program.o" -no-check-unplaced-sections -check-segment-overflow \
+  -memory-map-file "$here/memory-map.xml" -section-placement-file "$here/variants.xml"
+
+# --- Today's script: the program-header hazard ----------------------------
+# A run section's NOLOAD reservation gets its first client's load address
+# from GNU ld, and its PT_LOAD writes zeros over that client's stored copy
+# (objcopy's image is right). The README explains it and the remedy.
+for label in features variants; do
+  if loads_like_image "$work/$label.elf"; then
+    fail "$label: today's script no longer shows the program-header hazard: update the README"
+  fi
+done
 
 # --- Every bundled example ------------------------------------------------
 compile "$work/plain.o" -DPLAIN
 for example in "$source_dir"/examples/*/; do
   [ -f "$example/memory-map.xml" ] || continue
-  label=$(basename "$example")
   set -- -check-segment-overflow -memory-map-file "$example/memory-map.xml"
   [ -f "$example/placement.xml" ] && set -- "$@" -section-placement-file "$example/placement.xml"
-  if ! "$mkld" "$@" "$work/$label.ld"; then
-    fail "$label: mkld failed"
-    continue
-  fi
-  if ! link "$work/$label.ld" "$work/plain.o" "$work/$label.elf"; then
-    fail "$label: the link failed"
-    continue
-  fi
-  check_consistent "$work/$label.elf" "$label"
+  link_case "$(basename "$example")" "$work/plain.o" "$@"
 done
 
 if [ "$failures" -ne 0 ]; then
