@@ -15,6 +15,7 @@
 #include "base/diagnostics.h"
 #include "base/fatalerror.h"
 #include "ldscript/endplacement.h"
+#include "ldscript/layoutchecks.h"
 #include "ldscript/scriptstream.h"
 #include "ldscript/portabletext.h"
 #include "ldscript/scripttext.h"
@@ -135,7 +136,8 @@ LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnos
   LayoutModel model;
   buildSectionList(model, *inputs.memoryMap, inputs.placement, inputs.symbols, inputs.verbose);
   markEndPlacement(model, diagnostics);
-  layoutSections(model, inputs);
+  layoutSections(model, inputs, &diagnostics);
+  checkLayout(model, diagnostics);
   return model;
 }
 

@@ -5,7 +5,9 @@
 
 #include "base/bytes.h"
 #include "base/console.h"
+#include "base/diagnostics.h"
 #include "base/fatalerror.h"
+#include "ldscript/layoutchecks.h"
 
 namespace {
 
@@ -18,7 +20,7 @@ QString message(std::initializer_list<std::string_view> pieces) {
   return fromBytes(text);
 }
 
-[[noreturn]] void fail(std::initializer_list<std::string_view> pieces) { throw FatalError(message(pieces)); }
+QString nameOf(const LayoutSection& section) { return fromBytes(section.name); }
 
 // The nearest section before `section` in its segment that was not
 // discarded. A section is discarded only after everything before it is laid
@@ -61,8 +63,11 @@ struct SectionLayout::Frame {
   uint32_t nextClient = 0;
 };
 
-SectionLayout::SectionLayout(LayoutModel& model, const ScriptOptions& options)
-    : model_(model), missingRunInError_(options.missingRunInError), verbose_(options.verbose) {
+SectionLayout::SectionLayout(LayoutModel& model, const ScriptOptions& options, Diagnostics* diagnostics)
+    : model_(model),
+      missingRunInError_(options.missingRunInError),
+      verbose_(options.verbose),
+      diagnostics_(diagnostics && diagnostics->located() ? diagnostics : nullptr) {
   firstByName_.reserve(model.sections.size());
   for (LayoutSection& section : model.sections) {
     firstByName_.emplace(section.name, &section);  // keeps the first of a name
@@ -99,8 +104,14 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
             printOutput(message({"Section "sv, section.name, " already laid out\n"sv}));
           return nullptr;
         }
-        if (section.layingOut)
-          fail({"cyclic memory section dependency with section "sv, section.name});
+        if (section.layingOut) {
+          const QString text = message({"cyclic memory section dependency with section "sv, section.name});
+          if (diagnostics_) {
+            reportAt(*diagnostics_, Severity::Error, section, text);
+            noteCycle(section);
+          }
+          throw FatalError(text);
+        }
         section.layingOut = true;
         frame.step = Frame::Step::Prepare;
         if (section.prev && !section.prev->laidOut)
@@ -115,14 +126,28 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
         const auto clients = model_.clientsByRunIn.find(section.name);
         if (clients != model_.clientsByRunIn.end())
           section.clients = &clients->second;
-        if (attributes.runIn && section.clients)
-          fail({"run section "sv, section.name, " cannot have run in sections"sv});
+        if (attributes.runIn && section.clients) {
+          const QString text = message({"run section "sv, section.name, " cannot have run in sections"sv});
+          if (diagnostics_) {
+            reportAt(*diagnostics_, Severity::Error, section, text);
+            for (const LayoutSection* client : *section.clients) {
+              reportAt(*diagnostics_, Severity::Note, *client,
+                       QStringLiteral("section %1 runs in section %2").arg(nameOf(*client), nameOf(section)));
+            }
+          }
+          throw FatalError(text);
+        }
 
         if (attributes.runIn) {
           section.runSection = findRunSection(section);
           if (!section.runSection) {
-            if (missingRunInError_)
-              fail({"cannot find run section "sv, *attributes.runIn, " referenced in "sv, section.stem});
+            if (missingRunInError_) {
+              const QString text =
+                  message({"cannot find run section "sv, *attributes.runIn, " referenced in "sv, section.stem});
+              if (diagnostics_)
+                reportAt(*diagnostics_, Severity::Error, section, text);
+              throw FatalError(text);
+            }
             if (verbose_) {
               printOutput(message({"Discarding "sv, section.name, " because run in section "sv, *attributes.runIn,
                                    " not found\n"sv}));
@@ -172,6 +197,40 @@ void SectionLayout::finish(LayoutSection& section) {
   model_.order.push_back(&section);
 }
 
+// Notes, at each section of the cycle that `section` closes, what it waits
+// for: the frames from the first of `section` up to the top each wait for
+// the next.
+void SectionLayout::noteCycle(const LayoutSection& section) {
+  size_t first = stack_.size() - 1;
+  while (first > 0 && stack_[first - 1].section != &section)
+    --first;
+  if (first == 0)
+    return;
+  for (size_t i = first - 1; i + 1 < stack_.size(); ++i) {
+    const LayoutSection& waiting = *stack_[i].section;
+    const LayoutSection& next = *stack_[i + 1].section;
+    QString text;
+    switch (stack_[i].step) {
+      case Frame::Step::Prepare:
+        text = QStringLiteral("section %1 comes after section %2 in segment %3")
+                   .arg(nameOf(waiting), nameOf(next), fromBytes(std::string(waiting.segment)));
+        break;
+      case Frame::Step::RunIn:
+        text = QStringLiteral("section %1 runs in section %2, which comes after section %3 in segment %4")
+                   .arg(nameOf(waiting), nameOf(*waiting.runSection), nameOf(next),
+                        fromBytes(std::string(waiting.runSection->segment)));
+        break;
+      case Frame::Step::Clients:
+        text = QStringLiteral("section %1 reserves the space of section %2, which runs in it")
+                   .arg(nameOf(waiting), nameOf(next));
+        break;
+      case Frame::Step::Enter:
+        continue;
+    }
+    reportAt(*diagnostics_, Severity::Note, waiting, text);
+  }
+}
+
 // The first section named by a runin candidate ("a;b": a, else b), trying
 // the candidates in order; empty candidates are skipped.
 LayoutSection* SectionLayout::findRunSection(const LayoutSection& section) const {
@@ -189,8 +248,8 @@ LayoutSection* SectionLayout::findRunSection(const LayoutSection& section) const
   return nullptr;
 }
 
-void layoutSections(LayoutModel& model, const ScriptOptions& options) {
-  SectionLayout layout(model, options);
+void layoutSections(LayoutModel& model, const ScriptOptions& options, Diagnostics* diagnostics) {
+  SectionLayout layout(model, options, diagnostics);
   for (LayoutSection& section : model.sections)
     layout.layoutSection(section);
 }

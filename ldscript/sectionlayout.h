@@ -16,18 +16,21 @@
 #include "ldscript/layoutmodel.h"
 #include "ldscript/scriptoptions.h"
 
+class Diagnostics;
+
 class SectionLayout {
 public:
   // Borrows the model for its lifetime and indexes its sections; the
   // sections' list facts (prev, element, name) must not change meanwhile.
-  SectionLayout(LayoutModel& model, const ScriptOptions& options);
+  // With `diagnostics`, an error is also reported at the sections involved.
+  SectionLayout(LayoutModel& model, const ScriptOptions& options, Diagnostics* diagnostics = nullptr);
   ~SectionLayout();
 
   // Lays out `section` once, after whatever it depends on, appending it to
   // the model's output order; a section already laid out adds nothing.
-  // Prints the -verbose walk lines. Throws FatalError: a
-  // dependency cycle, a run section with run-in sections of its own, or
-  // (when missingRunInError is set) a missing run section.
+  // Prints the -verbose walk lines. Throws FatalError: a dependency cycle, a
+  // run section with run-in sections of its own, or (when missingRunInError
+  // is set) a missing run section.
   void layoutSection(LayoutSection& section);
 
 private:
@@ -35,10 +38,12 @@ private:
   LayoutSection* advance(Frame& frame);
   LayoutSection* findRunSection(const LayoutSection& section) const;
   void finish(LayoutSection& section);
+  void noteCycle(const LayoutSection& section);
 
   LayoutModel& model_;
   const bool missingRunInError_;
   const bool verbose_;
+  Diagnostics* const diagnostics_;
   // The first section of each name, for run-section lookups; keys are views
   // of the sections' names.
   std::unordered_map<std::string_view, LayoutSection*> firstByName_;
@@ -46,4 +51,4 @@ private:
 };
 
 // Lays out every section of the model in list order.
-void layoutSections(LayoutModel& model, const ScriptOptions& options);
+void layoutSections(LayoutModel& model, const ScriptOptions& options, Diagnostics* diagnostics = nullptr);

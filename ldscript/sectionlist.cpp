@@ -101,10 +101,11 @@ void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const Memo
   const bool fromMemoryMap = addSegments(model, memoryMap, placement);
   const SymbolValues values = symbolValues(symbols);
   // Appends the sections of one segment, chained after `prev`; the newest.
-  auto appendChain = [&](LayoutSection* prev, const QList<MemoryMapElement*>& sections,
+  auto appendChain = [&](LayoutSection* prev, const MemoryMap& document, const MemoryMapElement* documentSegment,
                          const MemoryMapElement& segment, const char* source) {
-    for (const MemoryMapElement* element : sections) {
+    for (const MemoryMapElement* element : document.programSections(documentSegment, true)) {
       LayoutSection& section = model.addSection(prev, *element, segment);
+      section.document = &document;
       section.fixedSize = fixedSize(section.attributes, values);
       section.fixedStart = fixedStart(section.attributes);
       prev = &section;
@@ -121,8 +122,7 @@ void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const Memo
   std::unordered_map<std::string, LayoutSection*> newestBySegmentName;
   if (fromMemoryMap) {
     for (const MemoryMapElement* segment : model.segments) {
-      if (LayoutSection* newest = appendChain(nullptr, memoryMap.programSections(segment, true), *segment,
-                                              "memory map file"))
+      if (LayoutSection* newest = appendChain(nullptr, memoryMap, segment, *segment, "memory map file"))
         newestBySegmentName[scriptName(*segment)] = newest;
     }
   }
@@ -139,8 +139,7 @@ void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const Memo
       if (!segment)
         continue;
       LayoutSection*& newest = newestBySegmentName[scriptName(*segment)];
-      newest = appendChain(newest, placement->programSections(placementSegment, true), *segment,
-                           "placement file");
+      newest = appendChain(newest, *placement, placementSegment, *segment, "placement file");
     }
   }
 }

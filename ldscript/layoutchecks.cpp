@@ -1,0 +1,208 @@
+#include "ldscript/layoutchecks.h"
+
+#include <algorithm>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "base/bytes.h"
+#include "memorymap/memorymap.h"
+#include "xml/expressions/evaluate.h"
+
+namespace {
+
+// Addresses as the script writes them, eight digits at least; sizes short.
+QString hex(uint64_t value) { return QStringLiteral("0x%1").arg(value, 8, 16, QLatin1Char('0')); }
+QString size(uint64_t value) { return QStringLiteral("0x%1").arg(value, 0, 16); }
+QString nameOf(const LayoutSection& section) { return fromBytes(section.name); }
+QString segmentOf(const LayoutSection& section) { return fromBytes(std::string(section.segment)); }
+
+// A segment's start and size when both are constants of the memory map
+// (a "+" start is relative to an enclosing segment: not taken).
+struct SegmentRange {
+  uint64_t start;
+  uint64_t end;  // one past the last byte
+};
+
+std::optional<SegmentRange> rangeOf(const MemoryMapElement& segment) {
+  const SectionAttributes attributes(segment);
+  if (!attributes.hasStart() || !attributes.hasSize() || attributes.start->front() == '+')
+    return std::nullopt;
+  const std::optional<uint64_t> start = evaluateUnsigned(fromBytes(*attributes.start));
+  const std::optional<uint64_t> size = evaluateUnsigned(fromBytes(*attributes.size));
+  if (!start || !size || *size == 0 || *start > 0xffffffffu || *size > 0x100000000u)
+    return std::nullopt;
+  return SegmentRange{*start, *start + *size};
+}
+
+class Checks {
+public:
+  Checks(const LayoutModel& model, Diagnostics& diagnostics) : model_(model), diagnostics_(diagnostics) {}
+
+  void run() {
+    overlaps();
+    for (const LayoutSection* section : model_.order) {
+      startInSegment(*section);
+      notLoaded(*section);
+    }
+    segmentTotals();
+    endPlacement();
+  }
+
+private:
+  const std::optional<SegmentRange>& range(const MemoryMapElement& segment) {
+    auto found = ranges_.find(&segment);
+    if (found == ranges_.end())
+      found = ranges_.emplace(&segment, rangeOf(segment)).first;
+    return found->second;
+  }
+
+  void warn(const LayoutSection& section, const QString& text) {
+    reportAt(diagnostics_, Severity::Warning, section, text);
+  }
+  void note(const LayoutSection& section, const QString& text) {
+    reportAt(diagnostics_, Severity::Note, section, text);
+  }
+
+  // Sections of constant start in address order; each is checked against
+  // the one reaching furthest before it.
+  void overlaps() {
+    std::vector<const LayoutSection*> placed;
+    for (const LayoutSection* section : model_.order) {
+      if (section->fixedStart)
+        placed.push_back(section);
+    }
+    std::stable_sort(placed.begin(), placed.end(), [](const LayoutSection* a, const LayoutSection* b) {
+      return *a->fixedStart < *b->fixedStart;
+    });
+    const LayoutSection* furthest = nullptr;
+    uint64_t furthestEnd = 0;
+    for (const LayoutSection* section : placed) {
+      const uint64_t start = *section->fixedStart;
+      if (furthest && start < furthestEnd) {
+        warn(*section, QStringLiteral("section %1 at %2 overlaps section %3, which takes %4 to %5")
+                           .arg(nameOf(*section), hex(start), nameOf(*furthest), hex(*furthest->fixedStart),
+                                hex(furthestEnd - 1)));
+        note(*furthest, QStringLiteral("section %1 is placed here, with a size of %2")
+                            .arg(nameOf(*furthest), size(*furthest->fixedSize)));
+      }
+      const uint64_t end = start + section->fixedSize.value_or(0);
+      if (end > furthestEnd) {
+        furthest = section;
+        furthestEnd = end;
+      }
+    }
+  }
+
+  void startInSegment(const LayoutSection& section) {
+    const std::optional<SegmentRange>& segment = range(*section.segmentElement);
+    if (!section.fixedStart || !segment)
+      return;
+    const uint64_t start = *section.fixedStart;
+    const QString where = QStringLiteral("its segment %1 (%2 to %3)")
+                              .arg(segmentOf(section), hex(segment->start), hex(segment->end - 1));
+    if (start < segment->start || start >= segment->end) {
+      warn(section, QStringLiteral("section %1 starts at %2, outside %3").arg(nameOf(section), hex(start), where));
+    } else if (section.fixedSize && start + *section.fixedSize > segment->end) {
+      warn(section, QStringLiteral("section %1 at %2 with a size of %3 runs past the end of %4")
+                        .arg(nameOf(section), hex(start), size(*section.fixedSize), where));
+    }
+  }
+
+  // The statement of such a section becomes (NOLOAD): the linker keeps its
+  // addresses but the image gets none of its contents.
+  void notLoaded(const LayoutSection& section) {
+    if (section.noload && section.run != RunForm::Reserve && section.segmentElement->isReadOnly()) {
+      warn(section, QStringLiteral("section %1 has input sections in read-only segment %2 but is not loaded "
+                                   "(no load=\"Yes\"): it becomes NOLOAD and its contents are missing from "
+                                   "the image")
+                        .arg(nameOf(section), segmentOf(section)));
+    }
+  }
+
+  // Sizes are minimums (a section grows past its size, never below it), so
+  // a sum past the segment's size cannot fit whatever the linker does.
+  void segmentTotals() {
+    std::unordered_map<const MemoryMapElement*, uint64_t> totals;
+    for (const LayoutSection& section : model_.sections) {
+      if (section.discarded || !section.fixedSize)
+        continue;
+      const std::optional<SegmentRange>& segment = range(*section.segmentElement);
+      if (!segment)
+        continue;
+      uint64_t& total = totals[section.segmentElement];
+      const uint64_t segmentSize = segment->end - segment->start;
+      const bool fitted = total <= segmentSize;
+      total += *section.fixedSize;
+      if (fitted && total > segmentSize) {
+        warn(section, QStringLiteral("the sizes of the sections up to %1 in segment %2 add up to %3 bytes, "
+                                     "more than the segment's %4")
+                          .arg(nameOf(section), segmentOf(section), size(total), size(segmentSize)));
+      }
+    }
+  }
+
+  // Why a section that asks to be placed at the segment end is not: the
+  // size that is not a plain number, its own or that of a later section.
+  void endPlacement() {
+    for (const LayoutSection& last : model_.sections) {
+      if (!last.lastInSegment)
+        continue;
+      const LayoutSection* blocker = nullptr;  // the nearest later section without a fixed size
+      for (const LayoutSection* section = &last; section; section = section->prev) {
+        if (section->attributes.wantsSegmentEnd() && !section->placeFromEnd && !section->discarded) {
+          const QString notPlaced = QStringLiteral("section %1 is not placed at the end of segment %2: ")
+                                        .arg(nameOf(*section), segmentOf(*section));
+          if (!section->fixedSize) {
+            warn(*section, notPlaced + QStringLiteral("it ") + sizeProblem(*section));
+          } else if (blocker) {
+            warn(*section, notPlaced + QStringLiteral("section %1 after it has no fixed size").arg(nameOf(*blocker)));
+            note(*blocker, QStringLiteral("section %1 ").arg(nameOf(*blocker)) + sizeProblem(*blocker));
+          }
+        }
+        if (!section->fixedSize)
+          blocker = section;
+      }
+    }
+  }
+
+  // What is wrong with a size that end placement cannot add up, said of
+  // the section: "has no size", ...
+  static QString sizeProblem(const LayoutSection& section) {
+    if (!section.attributes.hasSize())
+      return QStringLiteral("has no size");
+    const QString text = fromBytes(*section.attributes.size);
+    const std::optional<uint64_t> value = evaluateUnsigned(text);
+    if (value && *value <= 0xffffffffu) {
+      return QStringLiteral("has the size %1, an expression, and only plain numbers are added up: write %2")
+          .arg(text, size(*value));
+    }
+    return QStringLiteral("has the size %1, which is not a plain number").arg(text);
+  }
+
+  const LayoutModel& model_;
+  Diagnostics& diagnostics_;
+  std::unordered_map<const MemoryMapElement*, std::optional<SegmentRange>> ranges_;
+};
+
+}  // namespace
+
+void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& section, const QString& text) {
+  const SourceLocation where{section.document ? section.document->filePath : QString(), section.element->line + 1, 0};
+  switch (severity) {
+    case Severity::Error:
+      diagnostics.error(where, text);
+      break;
+    case Severity::Warning:
+      diagnostics.warning(where, text);
+      break;
+    case Severity::Note:
+      diagnostics.note(where, text);
+      break;
+  }
+}
+
+void checkLayout(const LayoutModel& model, Diagnostics& diagnostics) {
+  if (diagnostics.located())
+    Checks(model, diagnostics).run();
+}
