@@ -2,16 +2,17 @@
 // line), part 2 the memory-map file, part 3 the placement file, part 4 a file
 // they may include (inc.xml).
 //
-// Part 1 is read as options: an option that takes a value takes the next line
-// as it is (any bytes, also macro lists, symbols and segment lists); lines
-// that would be positional arguments are dropped, and so are file options,
-// whose files are the parts. The memory map comes from part 2, or from the
-// segment list when part 2 is empty and one is given; the placement file is
-// passed when part 3 is not empty. The output path is always the one
-// positional argument, so the command line is complete and the run never
-// reaches the usage text (which ends the process). The tool's own messages
-// are silenced with -close_fd_mask=3 (scripts/fuzz passes it), which keeps
-// libFuzzer's reports.
+// Part 1 is read as options, as the tool's option table describes them (the
+// extensions too): an option that takes a value takes the next line as it is
+// (any bytes, also macro lists, symbols and segment lists); lines that would
+// be positional arguments are dropped, and so are the options naming input
+// files, whose files are the parts. An output file other than the script
+// (-dependency-file) is written in the scratch folder. The memory map comes
+// from part 2, or from the segment list when part 2 is empty and one is
+// given; the placement file is passed when part 3 is not empty. The output
+// path is always the one positional argument, so the command line is
+// complete. The tool's own messages are silenced with -close_fd_mask=3
+// (scripts/fuzz passes it), which keeps libFuzzer's reports.
 //
 // Beyond crashes, the run checks the promise about the output file: status 0
 // leaves a script, status 1 leaves none.
@@ -27,16 +28,13 @@
 
 namespace {
 
-bool takesValue(const std::string& option) {
-  static const char* const kValueOptions[] = {
-      "-default-fill-pattern", "-memory-map-macros",         "-memory-map-segments",
-      "-symbols",              "-section-placement-macros",  "-section-placment-macros",
-      "-memory-map-file",      "-section-placement-file"};
-  for (const char* name : kValueOptions) {
-    if (option == name)
-      return true;
+// The option's argument kind; None also for a line that is no option.
+OptionArgument argumentOf(const std::string& option) {
+  for (const OptionRow& row : optionTable()) {
+    if (option == row.name)
+      return row.argument;
   }
-  return false;
+  return OptionArgument::None;
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -72,19 +70,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& arg = given[i];
     if (arg.empty() || arg[0] != '-')
       continue;
-    if (!takesValue(arg)) {
+    const OptionArgument argument = argumentOf(arg);
+    if (argument == OptionArgument::None) {
       args.push_back(arg);
       continue;
     }
     if (i + 1 == given.size())
       break;
     const std::string& value = given[++i];
-    if (arg == "-memory-map-file" || arg == "-section-placement-file")
+    if (argument == OptionArgument::InputFile)
       continue;
     if (arg == "-memory-map-segments")
       segments = value;
     args.push_back(arg);
-    args.push_back(value);
+    args.push_back(argument == OptionArgument::OutputFile ? toStdBytes(scratchFolder()) + "/out.d" : value);
   }
   // Without a file or a non-empty segment list the line would be incomplete.
   if (!parts[1].empty() || segments.empty()) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/bytes.h"
+#include "base/console.h"
 #include "base/fatalerror.h"
 #include "base/splitlist.h"
 
@@ -31,63 +32,87 @@ void parseSymbols(const QString& definitions, QMap<QString, QString>& symbols) {
   }
 }
 
-}  // namespace
-
-QString takeOptionArgument(int& argc, char**& argv, const char* message) {
-  if (argc < 2)
-    throw FatalError(QLatin1String(message));
-  --argc;
-  ++argv;
-  return fromBytes(argv[0]);
+// Shared by the option and its misspelt alias.
+void appendPlacementMacros(CommandLineOptions& options, const QString& macros) {
+  appendMacros(options.sectionPlacementMacros, macros);
 }
 
+using Argument = OptionArgument;
+
+const OptionRow kOptions[] = {
+    {"-check-segment-overflow", Argument::None, nullptr, nullptr, "Add checks for segment overflow",
+     [](CommandLineOptions& o, const QString&) { o.checkSegmentOverflow = true; }},
+    {"-no-check-unplaced-sections", Argument::None, nullptr, nullptr, "Remove checks for unplaced sections",
+     [](CommandLineOptions& o, const QString&) { o.checkUnplacedSections = false; }},
+    {"-disable-missing-runin-error", Argument::None, nullptr, nullptr,
+     "Discard any sections with a missing run in section",
+     [](CommandLineOptions& o, const QString&) { o.missingRunInError = false; }},
+    {"-default-fill-pattern", Argument::Text, "<pattern>", "pattern required for -default-fill-pattern",
+     "Specifies the default fill pattern for unspecified regions of memory",
+     [](CommandLineOptions& o, const QString& value) { o.defaultFillPattern = value; }},
+    {"-memory-map-file", Argument::InputFile, "<file>", "file required for -memory-map-file",
+     "Generate ld script from memory map file",
+     [](CommandLineOptions& o, const QString& value) { o.memoryMapFile = value; }},
+    {"-memory-map-macros", Argument::Text, "<macros>", "macro definition required for -memory-map-macros",
+     "Define memory map file macros",
+     [](CommandLineOptions& o, const QString& value) { appendMacros(o.memoryMapMacros, value); }},
+    {"-memory-map-segments", Argument::Text, "<segments>", "segment list for -memory-map-segments",
+     "Define memory map segments",
+     [](CommandLineOptions& o, const QString& value) { o.memoryMapSegments = value; }},
+    {"-section-placement-file", Argument::InputFile, "<file>", "file required for -section-placement-file",
+     "Use section placement file",
+     [](CommandLineOptions& o, const QString& value) { o.sectionPlacementFile = value; }},
+    {"-section-placement-macros", Argument::Text, "<macros>",
+     "macro definition required for -section-placement-macros", "Define section placement file macros",
+     appendPlacementMacros},
+    {"-symbols", Argument::Text, "<symbol-definitions>", "symbol definition required for -symbol",
+     "Add symbol definitions to ld script",
+     [](CommandLineOptions& o, const QString& value) { parseSymbols(value, o.symbols); }},
+    {"-verbose", Argument::None, nullptr, nullptr, "Enable verbose output",
+     [](CommandLineOptions& o, const QString&) { o.verbose = true; }},
+    // The misspelt name that older build files use.
+    {"-section-placment-macros", Argument::Text, "<macros>",
+     "macro definition required for -section-placement-macros", nullptr,
+     appendPlacementMacros},
+    {"-dependency-file", Argument::OutputFile, "<file>", "file required for -dependency-file", nullptr,
+     [](CommandLineOptions& o, const QString& value) { o.dependencyFile = value; }},
+    {"-diagnostics", Argument::None, nullptr, nullptr, nullptr,
+     [](CommandLineOptions& o, const QString&) { o.diagnostics = true; }},
+    {"-portable-script", Argument::None, nullptr, nullptr, nullptr,
+     [](CommandLineOptions& o, const QString&) { o.portableScript = true; }},
+    {"-entry", Argument::Text, "<symbol>", "symbol required for -entry", nullptr,
+     [](CommandLineOptions& o, const QString& value) { o.entry = value; }},
+};
+
+const OptionRow* findOption(const QString& name) {
+  for (const OptionRow& row : kOptions) {
+    if (name == QLatin1String(row.name))
+      return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+OptionTable optionTable() { return {kOptions, sizeof kOptions / sizeof kOptions[0]}; }
+
 bool parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
-  // argv[0] is the program name; the loop looks at argv[0] as the current one.
-  for (--argc, ++argv; argc > 0; --argc, ++argv) {
-    const QString arg = fromBytes(argv[0]);
-    auto is = [&arg](const char* name) { return arg == QLatin1String(name); };
-    if (is("-check-segment-overflow")) {
-      options.checkSegmentOverflow = true;
-    } else if (is("-no-check-unplaced-sections")) {
-      options.checkUnplacedSections = false;
-    } else if (is("-default-fill-pattern")) {
-      options.defaultFillPattern =
-          takeOptionArgument(argc, argv, "pattern required for -default-fill-pattern");
-    } else if (is("-disable-missing-runin-error")) {
-      options.missingRunInError = false;
-    } else if (is("-memory-map-file")) {
-      options.memoryMapFile = takeOptionArgument(argc, argv, "file required for -memory-map-file");
-    } else if (is("-memory-map-macros")) {
-      appendMacros(options.memoryMapMacros,
-                   takeOptionArgument(argc, argv, "macro definition required for -memory-map-macros"));
-    } else if (is("-memory-map-segments")) {
-      options.memoryMapSegments =
-          takeOptionArgument(argc, argv, "segment list for -memory-map-segments");
-    } else if (is("-section-placement-file")) {
-      options.sectionPlacementFile =
-          takeOptionArgument(argc, argv, "file required for -section-placement-file");
-    } else if (is("-section-placement-macros") || is("-section-placment-macros")) {
-      appendMacros(options.sectionPlacementMacros,
-                   takeOptionArgument(argc, argv,
-                                      "macro definition required for -section-placement-macros"));
-    } else if (is("-symbols")) {
-      parseSymbols(takeOptionArgument(argc, argv, "symbol definition required for -symbol"),
-                   options.symbols);
-    } else if (is("-verbose")) {
-      options.verbose = true;
-    } else if (is("-dependency-file")) {
-      options.dependencyFile = takeOptionArgument(argc, argv, "file required for -dependency-file");
-    } else if (is("-diagnostics")) {
-      options.diagnostics = true;
-    } else if (is("-portable-script")) {
-      options.portableScript = true;
-    } else if (is("-entry")) {
-      options.entry = takeOptionArgument(argc, argv, "symbol required for -entry");
-    } else if (arg.startsWith(QLatin1Char('-'))) {
-      throw FatalError(QLatin1String("unknown option option ") + arg);
-    } else {
+  for (int i = 1; i < argc; ++i) {
+    const QString arg = fromBytes(argv[i]);
+    const OptionRow* row = findOption(arg);
+    if (!row) {
+      if (arg.startsWith(QLatin1Char('-')))
+        throw FatalError(QLatin1String("unknown option option ") + arg);
       options.positionalArguments.append(arg);
+      continue;
     }
+    QString value;
+    if (row->argument != OptionArgument::None) {
+      if (++i == argc)
+        throw FatalError(QLatin1String(row->missingArgument));
+      value = fromBytes(argv[i]);
+    }
+    row->apply(options, value);
   }
 
   if (options.memoryMapFile.isEmpty() && options.memoryMapSegments.isEmpty())
@@ -107,24 +132,21 @@ void printBanner(const char* toolName) {
 
 void printUsage() {
   printBanner("mkld");
-  std::fputs("\n"
-             "Usage:\n"
-             "\n"
-             "  mkld -memory-map-file <memory-map> [options] <ld-script>\n"
-             "\n"
-             "  <ld-script>                         ld script output file\n"
-             "  <memory-map>                        Memory map file\n"
-             "  -check-segment-overflow             Add checks for segment overflow\n"
-             "  -no-check-unplaced-sections         Remove checks for unplaced sections\n"
-             "  -disable-missing-runin-error        Discard any sections with a missing run in section\n"
-             "  -default-fill-pattern <pattern>     Specifies the default fill pattern for unspecified regions of memory\n"
-             "  -memory-map-file <file>             Generate ld script from memory map file\n"
-             "  -memory-map-macros <macros>         Define memory map file macros\n"
-             "  -memory-map-segments <segments>     Define memory map segments\n"
-             "  -section-placement-file <file>      Use section placement file\n"
-             "  -section-placement-macros <macros>  Define section placement file macros\n"
-             "  -symbols <symbol-definitions>       Add symbol definitions to ld script\n"
-             "  -verbose                            Enable verbose output\n",
-             stderr);
-  std::fflush(stderr);
+  QString usage = QStringLiteral(
+      "\n"
+      "Usage:\n"
+      "\n"
+      "  mkld -memory-map-file <memory-map> [options] <ld-script>\n"
+      "\n"
+      "  <ld-script>                         ld script output file\n"
+      "  <memory-map>                        Memory map file\n");
+  for (const OptionRow& row : kOptions) {
+    if (!row.help)
+      continue;
+    QString synopsis = QLatin1String(row.name);
+    if (row.placeholder)
+      synopsis += QLatin1Char(' ') + QLatin1String(row.placeholder);
+    usage += QLatin1String("  ") + synopsis.leftJustified(36) + QLatin1String(row.help) + QLatin1Char('\n');
+  }
+  printError(usage);
 }

@@ -2,11 +2,11 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 
 #include "base/bytes.h"
 #include "base/fatalerror.h"
+#include "base/replacingfile.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ QByteArray dependencyRule(const QString& dependencyFile, const QString& target,
 void writeDependencyFile(const QString& dependencyFile, const QString& target,
                          const QStringList& prerequisites) {
   const QByteArray rule = dependencyRule(dependencyFile, target, prerequisites);
-  QSaveFile file(nativePath(dependencyFile));
-  if (!file.open(QIODevice::WriteOnly) || file.write(rule) != rule.size() || !file.commit())
+  ReplacingFile file(dependencyFile);
+  if (!file.isOpen() || file.write(rule) != rule.size() || !file.commit().isEmpty())
     throw FatalError(QStringLiteral("cannot write dependency file ") + dependencyFile);
 }

@@ -61,14 +61,7 @@ void checkDependencyFileIsNotTheScript(const CommandLineOptions& options) {
 void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, const MemoryMap* placement,
                  Diagnostics& diagnostics) {
   LinkerScriptInputs inputs;
-  inputs.symbols = options.symbols;
-  inputs.checkSegmentOverflow = options.checkSegmentOverflow;
-  inputs.checkUnplacedSections = options.checkUnplacedSections;
-  inputs.defaultFillPattern = options.defaultFillPattern;
-  inputs.missingRunInError = options.missingRunInError;
-  inputs.verbose = options.verbose;
-  inputs.entry = options.entry;
-  inputs.portableScript = options.portableScript;
+  static_cast<ScriptOptions&>(inputs) = options;
   inputs.memoryMap = &memoryMap;
   inputs.placement = placement;
   writeLinkerScript(options.outputFile, inputs, diagnostics);

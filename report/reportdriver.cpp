@@ -1,6 +1,5 @@
 #include "report/reportdriver.h"
 
-#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include "base/console.h"
 #include "base/diagnostics.h"
 #include "base/fatalerror.h"
+#include "base/replacingfile.h"
 #include "ldscript/sectionlist.h"
 #include "memorymap/memorymap.h"
 #include "mkld/driver.h"
@@ -110,9 +110,12 @@ ReportOptions parseArguments(int argc, char** argv) {
 }
 
 void writeFile(const QString& path, const QByteArray& contents) {
-  QSaveFile file(nativePath(path));
-  if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() || !file.commit())
-    throw FatalError(QLatin1String("cannot write ") + path + QLatin1String(": ") + file.errorString());
+  ReplacingFile file(path);
+  const QString error = !file.isOpen()                        ? file.errorString()
+                        : file.write(contents) == contents.size() ? file.commit()
+                                                                  : file.errorString();
+  if (!error.isEmpty())
+    throw FatalError(QLatin1String("cannot write ") + path + QLatin1String(": ") + error);
 }
 
 const SegmentUsage& segmentNamed(const MemoryReport& report, const QString& name) {

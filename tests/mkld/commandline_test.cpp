@@ -200,17 +200,4 @@ TEST(SplitList, Items) {
   }
 }
 
-TEST(TakeOptionArgument, DefaultMessage) {
-  char program[] = "-x";
-  char* args[] = {program, nullptr};
-  char** argv = args;
-  int argc = 1;
-  try {
-    takeOptionArgument(argc, argv);
-    FAIL() << "no exception";
-  } catch (const FatalError& e) {
-    EXPECT_EQ(toStdBytes(e.message()), "argument expected");
-  }
-}
-
 }  // namespace
