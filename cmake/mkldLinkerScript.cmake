@@ -4,7 +4,8 @@
 #     [MEMORY_MAP_MACROS <NAME=VALUE>...]
 #     [SECTION_PLACEMENT_MACROS <NAME=VALUE>...]
 #     [SYMBOLS <NAME=VALUE>...]
-#     [CHECK_SEGMENT_OVERFLOW]
+#     [CHECK_SEGMENT_OVERFLOW [<ON|OFF>]]
+#     [DIAGNOSTICS <ON|OFF>]
 #     [ENTRY <symbol>]
 #     [PORTABLE_SCRIPT <ON|OFF>]
 #     [OUTPUT <file>])
@@ -15,7 +16,12 @@
 # Relative input paths count from the current source folder, a relative
 # OUTPUT from the current binary folder (default: <target>.ld there).
 # The script is written with -portable-script, which GNU ld and ld.lld both
-# link, unless PORTABLE_SCRIPT is OFF.
+# link, unless PORTABLE_SCRIPT is OFF. The build is where mistakes in the
+# inputs should show, and nothing there parses mkld's exact output: mkld
+# runs with -check-segment-overflow (the linker then fails on a segment that
+# overflows) unless CHECK_SEGMENT_OVERFLOW is OFF, and with -diagnostics
+# (located lines after the usual messages) unless DIAGNOSTICS is OFF.
+# CHECK_SEGMENT_OVERFLOW without a value, as it was once given, means ON.
 #
 # Policies are pinned here because a function runs with the policies in force
 # where it was defined; CMP0116 (NEW) lets CMake hand the dependency file to
@@ -79,8 +85,8 @@ endmacro()
 
 function(mkld_add_linker_script target)
   cmake_parse_arguments(PARSE_ARGV 1 MKLD
-    "CHECK_SEGMENT_OVERFLOW"
-    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT;ENTRY;PORTABLE_SCRIPT"
+    ""
+    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT;ENTRY;PORTABLE_SCRIPT;CHECK_SEGMENT_OVERFLOW;DIAGNOSTICS"
     "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;SYMBOLS")
   if(MKLD_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "mkld_add_linker_script: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
@@ -112,8 +118,11 @@ function(mkld_add_linker_script target)
     _mkld_join_list(symbols MKLD_SYMBOLS)
     list(APPEND arguments -symbols "${symbols}")
   endif()
-  if(MKLD_CHECK_SEGMENT_OVERFLOW)
+  if(NOT DEFINED MKLD_CHECK_SEGMENT_OVERFLOW OR MKLD_CHECK_SEGMENT_OVERFLOW)
     list(APPEND arguments -check-segment-overflow)
+  endif()
+  if(NOT DEFINED MKLD_DIAGNOSTICS OR MKLD_DIAGNOSTICS)
+    list(APPEND arguments -diagnostics)
   endif()
   if(MKLD_ENTRY)
     list(APPEND arguments -entry "${MKLD_ENTRY}")

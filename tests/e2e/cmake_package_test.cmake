@@ -53,8 +53,8 @@ function(check_generator generator build)
   expect_contains("dependency file" "${dependencies}" "${escaped_source}/maps/board\\ map.xml \\\n")
   expect_contains("dependency file" "${dependencies}" "${escaped_source}/placement.xml\n")
 
-  # Defaults: <target>.ld in the binary folder, no placement, no checks;
-  # the portable form, unless PORTABLE_SCRIPT is OFF as here.
+  # Defaults: <target>.ld in the binary folder, no placement; checks and the
+  # portable form unless switched OFF as here.
   file(READ "${build}/tool.ld" tool_script)
   expect_contains("tool script" "${tool_script}" "  FLASH (rx) : ORIGIN = 0x00000000, LENGTH = 0x00010000\n")
   string(FIND "${tool_script}" "ASSERT" found)
@@ -68,12 +68,16 @@ check_generator(Ninja "${build}")
 # The link of each target uses its own script.
 file(READ "${build}/build.ninja" ninja_file)
 expect_contains("build.ninja" "${ninja_file}" "-T \"${build}/scripts/app script.ld\"")
-# -portable-script by default (app), not with PORTABLE_SCRIPT OFF (tool).
-string(REGEX MATCHALL "-portable-script" portable "${ninja_file}")
-list(LENGTH portable count)
-if(NOT count EQUAL 1)
-  message(FATAL_ERROR "-portable-script is in build.ninja ${count} times, not once (app's command)")
-endif()
+# -portable-script, -check-segment-overflow and -diagnostics by default
+# (app, which gives CHECK_SEGMENT_OVERFLOW without a value), none of them
+# when switched OFF (tool).
+foreach(option IN ITEMS -portable-script -check-segment-overflow -diagnostics)
+  string(REGEX MATCHALL "${option}" found "${ninja_file}")
+  list(LENGTH found count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "${option} is in build.ninja ${count} times, not once (app's command)")
+  endif()
+endforeach()
 
 # Wrong calls stop the configuration with a message naming the problem.
 foreach(case IN ITEMS
