@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "base/bytes.h"
@@ -58,17 +59,17 @@ Limit parseLimit(const QString& text) {
   throw FatalError(QLatin1String("-limit wants SEGMENT=PERCENT with a percent from 0 to 100, not ") + text);
 }
 
-[[noreturn]] void usage() {
+void usage() {
   printError(QStringLiteral(
       "Usage: mkld-report -memory-map-file <memory-map> [options] <elf-file>\n"
       "       mkld-report -memory-map-segments <segments> [options] <elf-file>\n"
       "Options: -memory-map-macros <macros>, -section-placement-file <file>,\n"
       "  -section-placement-macros <macros>, -html <file>, -json <file>,\n"
       "  -limit <segment>=<percent> (repeatable). See mkld-report(1).\n"));
-  std::exit(1);
 }
 
-ReportOptions parseArguments(int argc, char** argv) {
+// The options; none when the command line is incomplete.
+std::optional<ReportOptions> parseArguments(int argc, char** argv) {
   ReportOptions options;
   QStringList positional;
   for (int i = 1; i < argc; ++i) {
@@ -104,7 +105,7 @@ ReportOptions parseArguments(int argc, char** argv) {
       positional.append(arg);
   }
   if ((options.memoryMapFile.isEmpty() && options.memoryMapSegments.isEmpty()) || positional.size() != 1)
-    usage();
+    return std::nullopt;
   options.elfFile = positional.first();
   return options;
 }
@@ -177,7 +178,12 @@ int report(const ReportOptions& options) {
 int runReport(int argc, char** argv) {
   MacroRegistry::instance();  // the built-in macro table, before anything reads it
   try {
-    return report(parseArguments(argc, argv));
+    const std::optional<ReportOptions> options = parseArguments(argc, argv);
+    if (!options) {
+      usage();
+      return 1;
+    }
+    return report(*options);
   } catch (const FatalError& e) {
     Diagnostics(false).plainError(e.message());
   } catch (const std::bad_alloc&) {
