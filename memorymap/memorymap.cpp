@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/didyoumean.h"
+#include "memorymap/names.h"
 #include "xml/expressions/evaluate.h"
 #include "xml/expressions/integerliteral.h"
 #include "xml/macros.h"
@@ -18,21 +20,35 @@ MemoryMapElement* asMemoryMapElement(XMLNode* node) {
                                                         : nullptr;
 }
 
+// Where a start or size that does not evaluate is reported; no sink: not.
+struct Reports {
+  const SourceMap& sources;
+  Diagnostics* diagnostics;
+};
+
 // Number rule 1: a constant expression, reduced to 32 bits.
-bool evaluateAddress(const std::string& text, uint32_t& value) {
-  const std::optional<uint64_t> result = evaluateUnsigned(fromBytes(text));
-  if (result)
+bool evaluateAddress(const MemoryMapElement& element, const char* attribute,
+                     const std::string& text, uint32_t& value, const Reports& reports) {
+  EvaluationError error;
+  const QString expression = fromBytes(text);
+  const std::optional<uint64_t> result = evaluateUnsigned(expression, &error);
+  if (result) {
     value = static_cast<uint32_t>(*result);
+  } else if (reports.diagnostics) {
+    reports.sources.reportExpression(*reports.diagnostics, element, attribute, expression, error,
+                                     QLatin1String("the ") + QLatin1String(attribute) +
+                                         QLatin1String(" is taken as 0"));
+  }
   return result.has_value();
 }
 
-void resolveStart(MemoryMapElement& element, uint32_t base) {
+void resolveStart(MemoryMapElement& element, uint32_t base, const Reports& reports) {
   element.setStart(0);
   const std::string* text = element.attribute("start");
   if (!text || text->empty())
     return;
   uint32_t start = 0;
-  evaluateAddress(*text, start);  // a failed evaluation leaves 0
+  evaluateAddress(element, "start", *text, start, reports);  // a failed evaluation leaves 0
   // A leading '+' is a unary plus to the evaluator and "relative to the
   // enclosing element" to the memory map.
   if ((*text)[0] == '+')
@@ -40,7 +56,7 @@ void resolveStart(MemoryMapElement& element, uint32_t base) {
   element.setStart(start);
 }
 
-void resolveSize(MemoryMapElement& element) {
+void resolveSize(MemoryMapElement& element, const Reports& reports) {
   const std::string* text = element.attribute("size");
   if (!text)
     return;
@@ -49,7 +65,7 @@ void resolveSize(MemoryMapElement& element) {
     case MemoryMapElement::ProgramSection:
     case MemoryMapElement::RegisterGroup: {
       uint32_t size = 0;
-      if (evaluateAddress(*text, size))
+      if (evaluateAddress(element, "size", *text, size, reports))
         element.setSize(size);
       break;
     }
@@ -65,28 +81,28 @@ void resolveSize(MemoryMapElement& element) {
 
 // Resolves the element's own start and size and returns the base its
 // children resolve relative starts against.
-uint32_t resolveElement(MemoryMapElement& element, uint32_t base) {
+uint32_t resolveElement(MemoryMapElement& element, uint32_t base, const Reports& reports) {
   uint32_t childBase = base;
   if (element.hasAttribute("start")) {
     switch (element.kind()) {
       case MemoryMapElement::MemorySegment:
       case MemoryMapElement::ProgramSection:
       case MemoryMapElement::RegisterGroup:
-        resolveStart(element, base);
+        resolveStart(element, base, reports);
         childBase = element.start();
         break;
       case MemoryMapElement::Register:
-        resolveStart(element, base);
+        resolveStart(element, base, reports);
         break;
       case MemoryMapElement::BitField:
       case MemoryMapElement::Enum:
-        resolveStart(element, 0);
+        resolveStart(element, 0, reports);
         break;
       default:
         break;
     }
   }
-  resolveSize(element);
+  resolveSize(element, reports);
   return childBase;
 }
 
@@ -115,9 +131,9 @@ void walk(MemoryMapElement* start, uint32_t base, Visit visit) {
   }
 }
 
-void resolveAddresses(MemoryMapElement* root, uint32_t base) {
-  walk(root, base, [](MemoryMapElement& element, uint32_t elementBase) {
-    return std::make_pair(true, resolveElement(element, elementBase));
+void resolveAddresses(MemoryMapElement* root, uint32_t base, const Reports& reports) {
+  walk(root, base, [&reports](MemoryMapElement& element, uint32_t elementBase) {
+    return std::make_pair(true, resolveElement(element, elementBase, reports));
   });
 }
 
@@ -144,11 +160,6 @@ std::unique_ptr<XMLElement> MemoryMap::createElement(std::string tagName) {
   return std::make_unique<MemoryMapElement>(std::move(tagName), readOnly);
 }
 
-void MemoryMap::warning(const QString& text) {
-  if (warningObserver)
-    warningObserver(text);
-}
-
 MemoryMapElement* MemoryMap::rootElement() const { return asMemoryMapElement(root()); }
 
 bool MemoryMap::loadFile(const QString& path, const QString& macros, bool preprocessFile) {
@@ -171,8 +182,15 @@ bool MemoryMap::loadFile(const QString& path, const QString& macros, bool prepro
     setRoot(nullptr);
     return false;
   }
-  resolveAddresses(rootElement(), 0);
+  resolve();
   return true;
+}
+
+void MemoryMap::resolve() {
+  Diagnostics* const sink = diagnostics && diagnostics->located() ? diagnostics : nullptr;
+  resolveAddresses(rootElement(), 0, Reports{sources, sink});
+  if (sink)
+    checkNames(*this, *sink);
 }
 
 bool MemoryMap::loadString(const QString& text) {
@@ -184,11 +202,12 @@ bool MemoryMap::loadString(const QString& text) {
     setRoot(nullptr);
     return false;
   }
-  resolveAddresses(rootElement(), 0);
+  resolve();
   return true;
 }
 
-std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path) {
+std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path, std::uint32_t openedBy,
+                                                     const XMLElement* importElement) {
   QString expanded = expandMacros(MacroTable(), path, true, true);
   if (QFileInfo(expanded).isRelative() && !filePath.isEmpty())
     expanded = fromNativePath(QFileInfo(nativePath(filePath)).absolutePath()) + QLatin1Char('/') + expanded;
@@ -199,7 +218,20 @@ std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path) {
   readOnly = !info.isWritable();
 
   lastUsage = Usage();
-  bool ok = load(expanded) && root();
+  bool ok = load(expanded, openedBy) && root();
+  if (!ok && diagnostics) {
+    // The file named on the command line fails the run; an Import is left
+    // out, and one whose file cannot be read is reported at the Import.
+    if (openedBy && !readError.isEmpty() && importElement) {
+      sources.report(*diagnostics, Severity::Warning, *importElement,
+                     QLatin1String("cannot read imported file \"") + expanded + QLatin1String("\": ") +
+                         readError + didYouMeanFile(expanded));
+    } else {
+      reportLoadProblem(*diagnostics, openedBy ? Severity::Warning : Severity::Error);
+    }
+  }
+  if (ok && diagnostics)
+    reportNotices(*diagnostics);
   if (ok && preprocess) {
     ok = processConditionals(root(), expanded, parseMacroList(macroList), true) && root();
     limits.maxCreatedElements -= std::min(limits.maxCreatedElements, lastUsage.createdElements);
@@ -224,8 +256,9 @@ bool MemoryMap::importFiles() {
     auto* element = static_cast<MemoryMapElement*>(child);
     if (element->tagName() == "Import") {
       const std::string* fileName = element->attribute("filename");
+      const std::uint32_t origin = sources.addOrigin(SourceMap::Directive::Import, *element);
       if (std::unique_ptr<MemoryMapElement> imported =
-              readFile(fileName ? fromBytes(*fileName) : QString())) {
+              readFile(fileName ? fromBytes(*fileName) : QString(), origin, element)) {
         MemoryMapElement* importedRoot = imported.get();
         importedRoot->importElement = top->replaceChild(element, std::move(imported));
       } else if (lastUsage.limitExceeded) {

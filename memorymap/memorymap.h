@@ -32,9 +32,6 @@ public:
   MemoryMapElement* findSegment(const QString& name) const;
 
   std::unique_ptr<XMLElement> createElement(std::string tagName) override;
-  // Preprocessor warnings are not shown; a test may observe them here.
-  void warning(const QString& text) override;
-  std::function<void(const QString&)> warningObserver;
 
   bool preprocess = false;
   bool readOnly = false;
@@ -43,7 +40,12 @@ public:
   QString doctypeName;
 
 private:
-  std::unique_ptr<MemoryMapElement> readFile(const QString& path);
+  // `openedBy`: the SourceMap origin of the `importElement` that names the
+  // file; 0 and null for the file named by the user.
+  std::unique_ptr<MemoryMapElement> readFile(const QString& path, std::uint32_t openedBy = 0,
+                                             const XMLElement* importElement = nullptr);
+  // Resolves starts and sizes, and checks the names, of the loaded tree.
+  void resolve();
   // False when an imported file failed on a preprocessing limit: leaving
   // its Import in place would give a script without it.
   bool importFiles();

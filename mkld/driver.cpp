@@ -13,6 +13,7 @@
 #include "base/fatalerror.h"
 #include "ldscript/linkerscriptwriter.h"
 #include "memorymap/memorymap.h"
+#include "memorymap/names.h"
 #include "mkld/commandline.h"
 #include "mkld/dependencyfile.h"
 #include "xml/macroregistry.h"
@@ -79,6 +80,8 @@ void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, 
 int run(const CommandLineOptions& options, Diagnostics& diagnostics) {
   MemoryMap memoryMap;
   MemoryMap placement;
+  memoryMap.diagnostics = &diagnostics;
+  placement.diagnostics = &diagnostics;
   try {
     checkDependencyFileIsNotTheScript(options);
     if (options.verbose)
@@ -100,6 +103,7 @@ int run(const CommandLineOptions& options, Diagnostics& diagnostics) {
     }
     if (!placement.loadFile(options.sectionPlacementFile, options.sectionPlacementMacros, true))
       throw FatalError(QStringLiteral("cannot load section placement file"));
+    checkPlacementSegments(memoryMap, placement, diagnostics);
     writeScript(options, memoryMap, &placement, diagnostics);
     return 0;
   } catch (const FatalError& e) {

@@ -29,8 +29,9 @@ constexpr qint64 kMaxScannedCharacters = qint64(2) << 20;
 
 class Expander {
 public:
-  Expander(const MacroTable& local, bool searchBuiltins, ExpansionBudget* budget)
-      : local_(local), searchBuiltins_(searchBuiltins), budget_(budget) {}
+  Expander(const MacroTable& local, bool searchBuiltins, ExpansionBudget* budget,
+           QStringList* undefined)
+      : local_(local), searchBuiltins_(searchBuiltins), budget_(budget), undefined_(undefined) {}
 
   QString expand(const QString& text) {
     if (!text.contains(macro_))
@@ -128,6 +129,8 @@ private:
     if (!value && searchBuiltins_)
       value = find(MacroRegistry::instance().builtins(), key);
     if (!value) {
+      if (colon < 0 && undefined_ && !undefined_->contains(key))
+        undefined_->append(key);
       out.append(fallback);
       return;
     }
@@ -164,14 +167,15 @@ private:
   const MacroTable& local_;
   const bool searchBuiltins_;
   ExpansionBudget* const budget_;
+  QStringList* const undefined_;
   std::optional<QDateTime> now_;
 };
 
 }  // namespace
 
 QString expandMacros(const MacroTable& local, const QString& text, bool,
-                     bool searchBuiltins, ExpansionBudget* budget) {
-  return Expander(local, searchBuiltins, budget).expand(text);
+                     bool searchBuiltins, ExpansionBudget* budget, QStringList* undefined) {
+  return Expander(local, searchBuiltins, budget, undefined).expand(text);
 }
 
 MacroTable parseMacroList(const QString& text) {

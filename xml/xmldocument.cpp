@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -141,11 +142,15 @@ std::string decodeText(const char* begin, const char* end, bool dropCarriageRetu
   return out;
 }
 
+QString quotedName(std::string_view name) {
+  return fromBytes(std::string(name));
+}
+
 class Reader {
 public:
-  Reader(XMLDocument& document, const char* begin, const char* end)
-      : document_(document), p_(begin), end_(end), lineCountedTo_(begin),
-        keepText_(document.flags == 1) {}
+  Reader(XMLDocument& document, const char* begin, const char* end, std::uint32_t file)
+      : document_(document), begin_(begin), p_(begin), end_(end), lineCountedTo_(begin),
+        lineStart_(begin), file_(file), keepText_(document.flags == 1) {}
 
   // Returns false on a syntax error (errorMessage()/errorLine() tell which).
   bool run();
@@ -153,6 +158,9 @@ public:
   std::unique_ptr<XMLElement> takeRoot() { return std::move(root_); }
   const char* errorMessage() const { return errorMessage_; }
   int errorLine() const { return errorLine_; }
+  // Why the parse failed or gave no root; empty when neither happened.
+  std::vector<XMLDocument::Remark> takeProblem() { return std::move(problem_); }
+  std::vector<XMLDocument::Remark> takeNotices() { return std::move(notices_); }
 
 private:
   enum class Outcome { Continue, Error, Abandon };
@@ -163,10 +171,31 @@ private:
   Outcome startTag(const char* open);
   void text();
 
+  void badAttributeName(const XMLElement& element, const char* lastValue);
   void closeInnermost();
   void addAttribute(std::string_view name, std::string value);
   void appendToInnermost(std::unique_ptr<XMLNode> node, const char* at);
   Outcome fail(const char* message);
+
+  // The reasons kept for the located diagnostics. They are worked out only
+  // on the way to a failure, so a good parse pays nothing for them.
+  XMLDocument::Remark remark(const char* at, QString text) const;
+  XMLDocument::Remark remark(const XMLElement& element, QString text) const {
+    return {element.line + 1, element.column, std::move(text)};
+  }
+  // Notes the first construct that ran to the end of the text unterminated:
+  // when the parse then gives no root, that is the reason.
+  void unterminated(const char* at, QString text) {
+    if (!unterminated_)
+      unterminated_.emplace(remark(at, std::move(text)));
+  }
+  void explainMissingRoot();
+  // Input skipped in a file that reads well. A file full of them says so a
+  // few times, not once per line: each costs a count from the start.
+  void notice(const char* at, QString text) {
+    if (notices_.size() < 10)
+      notices_.push_back(remark(at, std::move(text)));
+  }
 
   std::string_view readName() {
     const char* start = p_;
@@ -182,10 +211,11 @@ private:
     if (p_ < end_)
       ++p_;
   }
-  const char* find(char c) const {
-    const void* found = std::memchr(p_, c, static_cast<size_t>(end_ - p_));
+  const char* find(char c, const char* from) const {
+    const void* found = std::memchr(from, c, static_cast<size_t>(end_ - from));
     return found ? static_cast<const char*>(found) : end_;
   }
+  const char* find(char c) const { return find(c, p_); }
   const char* find(std::string_view sequence) const {
     const std::string_view rest(p_, static_cast<size_t>(end_ - p_));
     const size_t at = rest.find(sequence);
@@ -195,18 +225,35 @@ private:
   // stops at INT_MAX rather than wrapping on a gigantic buffer.
   int lineAt(const char* at) {
     if (at > lineCountedTo_) {
-      const long long total = line_ + static_cast<long long>(std::count(lineCountedTo_, at, '\n'));
-      line_ = static_cast<int>(std::min<long long>(total, INT_MAX));
+      const long long newlines = std::count(lineCountedTo_, at, '\n');
+      if (newlines != 0) {
+        line_ = static_cast<int>(std::min<long long>(line_ + newlines, INT_MAX));
+        lineStart_ = static_cast<const char*>(
+                         memrchr(lineCountedTo_, '\n', static_cast<size_t>(at - lineCountedTo_))) +
+                     1;
+      }
       lineCountedTo_ = at;
     }
     return line_;
   }
+  // Byte column of `at` from 1, after lineAt(at).
+  int columnAt(const char* at) const {
+    return static_cast<int>(std::min<std::ptrdiff_t>(at - lineStart_ + 1, INT_MAX));
+  }
+  void locate(XMLNode& node, const char* at) {
+    node.line = lineAt(at);
+    node.column = columnAt(at);
+    node.file = file_;
+  }
 
   XMLDocument& document_;
+  const char* const begin_;
   const char* p_;
   const char* const end_;  // the terminating NUL
   const char* lineCountedTo_;
   int line_ = 0;
+  const char* lineStart_;
+  const std::uint32_t file_;
   const bool keepText_;
 
   std::vector<std::unique_ptr<XMLElement>> open_;
@@ -219,12 +266,17 @@ private:
 
   const char* errorMessage_ = "";
   int errorLine_ = 0;
+  const char* tagOpen_ = nullptr;  // the '<' of the tag being read
+  std::optional<XMLDocument::Remark> unterminated_;
+  std::vector<XMLDocument::Remark> problem_;
+  std::vector<XMLDocument::Remark> notices_;
 };
 
 bool Reader::run() {
   skipSpace();
   while (*p_ == '<') {
     const char* open = p_++;
+    tagOpen_ = open;
     Outcome outcome = Outcome::Continue;
     switch (*p_) {
       case '?':
@@ -250,7 +302,38 @@ bool Reader::run() {
     text();
   }
   // Elements still open here were never closed and are never attached.
+  if (!root_)
+    explainMissingRoot();
   return true;
+}
+
+XMLDocument::Remark Reader::remark(const char* at, QString text) const {
+  const std::ptrdiff_t before = at - begin_;
+  const long long newlines = std::count(begin_, at, '\n');
+  const void* lastNewline = memrchr(begin_, '\n', static_cast<size_t>(before));
+  const char* lineStart = lastNewline ? static_cast<const char*>(lastNewline) + 1 : begin_;
+  return {static_cast<int>(std::min<long long>(newlines + 1, INT_MAX)),
+          static_cast<int>(std::min<std::ptrdiff_t>(at - lineStart + 1, INT_MAX)), std::move(text)};
+}
+
+void Reader::explainMissingRoot() {
+  if (unterminated_) {
+    problem_.push_back(std::move(*unterminated_));
+  } else if (!open_.empty()) {
+    const XMLElement& innermost = *open_.back();
+    const QString name = quotedName(innermost.tagName());
+    problem_.push_back(remark(innermost, QLatin1String("end of file while <") + name +
+                                             QLatin1String("> is still open: its end tag </") +
+                                             name + QLatin1String("> is missing")));
+    // The next few enclosing elements; deeper ones would bury the first line.
+    const auto last = open_.rbegin() + std::min<std::ptrdiff_t>(4, open_.rend() - open_.rbegin());
+    for (auto it = open_.rbegin() + 1; it != last; ++it) {
+      problem_.push_back(remark(**it, QLatin1String("<") + quotedName((*it)->tagName()) +
+                                          QLatin1String("> is not closed either")));
+    }
+  } else {
+    problem_.push_back({0, 0, QStringLiteral("the file holds no element")});
+  }
 }
 
 Reader::Outcome Reader::processingInstruction() {
@@ -273,10 +356,18 @@ Reader::Outcome Reader::processingInstruction() {
     ++p_;
     skipSpace();
     const char quote = *p_;
-    if (quote != '"' && quote != '\'')
+    if (quote != '"' && quote != '\'') {
+      problem_.push_back(remark(p_, QLatin1String("the value of \"") + quotedName(name) +
+                                        QLatin1String("\" in the XML declaration is not quoted; "
+                                                      "the rest of the file is ignored")));
       return Outcome::Abandon;
+    }
+    const char* valueEnd = find(quote, p_ + 1);
+    if (valueEnd == end_) {
+      unterminated(p_, QLatin1String("unterminated value of \"") + quotedName(name) +
+                           QLatin1String("\" in the XML declaration: its closing quote is missing"));
+    }
     ++p_;
-    const char* valueEnd = find(quote);
     std::string value(p_, valueEnd);
     p_ = valueEnd;
     stepOver();
@@ -299,6 +390,8 @@ void Reader::markup(const char* open) {
     p_ += 2;
     const char* start = p_;
     const char* stop = find(std::string_view("-->"));
+    if (stop == end_)
+      unterminated(open, QStringLiteral("unterminated comment: this <!-- has no closing -->"));
     p_ = stop == end_ ? end_ : stop + 3;
     if (keepText_)
       appendToInnermost(std::make_unique<XMLComment>(std::string(start, stop)), open);
@@ -314,6 +407,8 @@ void Reader::markup(const char* open) {
     stepOver();
     const char* start = p_;
     const char* stop = find(std::string_view("]]>"));
+    if (stop == end_)
+      unterminated(open, QStringLiteral("unterminated CDATA section: it has no closing ]]>"));
     p_ = stop == end_ ? end_ : stop + 3;
     appendToInnermost(std::make_unique<XMLCDATASection>(std::string(start, stop)), open);
     return;
@@ -342,8 +437,16 @@ Reader::Outcome Reader::endTag() {
   if (open_.empty())
     return Outcome::Continue;
   // Only the end tag's own length is compared: </Mem> closes <MemorySegment>.
-  if (open_.back()->tagName().compare(0, name.size(), name) != 0)
+  if (open_.back()->tagName().compare(0, name.size(), name) != 0) {
+    const XMLElement& element = *open_.back();
+    const QString openName = quotedName(element.tagName());
+    problem_.push_back(remark(tagOpen_, QLatin1String("end tag </") + quotedName(name) +
+                                            QLatin1String("> does not match <") + openName +
+                                            QLatin1String(">, which starts at line ") +
+                                            QString::number(element.line + 1)));
+    problem_.push_back(remark(element, QLatin1Char('<') + openName + QLatin1String("> starts here")));
     return fail("tagName mismatch");
+  }
   if (*p_ == '>') {
     ++p_;
     closeInnermost();
@@ -357,25 +460,49 @@ Reader::Outcome Reader::startTag(const char* open) {
   std::unique_ptr<XMLElement> element = document_.createElement(std::string(tagName));
   if (!element)
     element = std::make_unique<XMLElement>(std::string(tagName));
-  element->line = lineAt(open);
+  locate(*element, open);
 
   attributes_.clear();
   attributeNames_.clear();
   attributeIndex_.clear();
+  const char* lastValue = nullptr;  // the opening quote of the last value read
+  bool unquoted = false;            // the name being read is an unquoted value
   while (*p_ != '/' && *p_ != '>' && p_ < end_) {
-    if (!is(*p_, kNameStart))
+    if (!is(*p_, kNameStart)) {
+      badAttributeName(*element, lastValue);
       return fail("bad tagName");
+    }
+    const char* nameStart = p_;
     const std::string_view name = readName();
     skipSpace();
-    if (*p_ != '=')
-      continue;  // a name without a value is dropped
+    const bool isValue = std::exchange(unquoted, false);
+    if (*p_ != '=') {
+      // A name without a value is dropped.
+      if (!isValue)
+        notice(nameStart, QLatin1String("attribute \"") + quotedName(name) +
+                            QLatin1String("\" has no value and is ignored; write ") +
+                            quotedName(name) + QLatin1String("=\"...\""));
+      continue;
+    }
     ++p_;
     skipSpace();
     const char quote = *p_;
-    if (quote != '"' && quote != '\'')
-      continue;  // an unquoted value reads as the next attribute name
+    if (quote != '"' && quote != '\'') {
+      // An unquoted value reads as the next attribute name.
+      unquoted = true;
+      notice(nameStart, QLatin1String("the value of \"") + quotedName(name) +
+                            QLatin1String("\" is not in quotes and is ignored; write ") +
+                            quotedName(name) + QLatin1String("=\"...\""));
+      continue;
+    }
+    lastValue = p_;
     ++p_;
     const char* valueEnd = find(quote);
+    if (valueEnd == end_) {
+      unterminated(lastValue, QLatin1String("unterminated attribute value: the value of \"") +
+                                  quotedName(name) +
+                                  QLatin1String("\" starts here and has no closing quote"));
+    }
     std::string value = decodeText(p_, valueEnd, false);
     p_ = valueEnd;
     stepOver();
@@ -408,6 +535,30 @@ void Reader::text() {
   p_ = find('<');
   if (keepText_ && !open_.empty())
     appendToInnermost(std::make_unique<XMLData>(decodeText(start, p_, true)), start);
+}
+
+// A stray byte where an attribute name should start. When the value before
+// it holds a '=', a closing quote is most likely missing there.
+void Reader::badAttributeName(const XMLElement& element, const char* lastValue) {
+  const unsigned char byte = static_cast<unsigned char>(*p_);
+  const QString shown = byte >= 0x21 && byte < 0x7f ? QLatin1String("'") + QLatin1Char(char(byte)) + QLatin1String("'")
+                                                    : QLatin1String("byte 0x") + QString::number(byte, 16);
+  problem_.push_back(remark(p_, QLatin1String("unexpected ") + shown + QLatin1String(" in the start tag <") +
+                                    quotedName(element.tagName()) +
+                                    QLatin1String(">: an attribute name must start with a letter, "
+                                                  "'_', ':' or '-'")));
+  const char* before = p_;
+  while (before > begin_ && is(before[-1], kSpace))
+    --before;
+  if (before > begin_ && before[-1] == '=') {
+    problem_.push_back(remark(before - 1, QStringLiteral("an attribute value must be in quotes, as "
+                                                         "in size=\"0x100\"")));
+  } else if (lastValue &&
+             std::memchr(lastValue + 1, '=', static_cast<size_t>(p_ - lastValue - 1))) {
+    problem_.push_back(remark(lastValue, QStringLiteral(
+                                             "the value starting here runs into the next "
+                                             "attribute: is its closing quote missing?")));
+  }
 }
 
 // Elements are attached when they close, which keeps siblings in document order.
@@ -451,7 +602,7 @@ void Reader::addAttribute(std::string_view name, std::string value) {
 void Reader::appendToInnermost(std::unique_ptr<XMLNode> node, const char* at) {
   if (open_.empty())
     return;
-  node->line = lineAt(at);
+  locate(*node, at);
   open_.back()->appendChild(std::move(node));
 }
 
@@ -488,13 +639,17 @@ bool readText(std::FILE* file, std::string& text) {
       return true;
     if (got < chunk)
       return !std::ferror(file);
-    if (text.size() > kMaxInputBytes)
+    if (text.size() > kMaxInputBytes) {
+      errno = EFBIG;
       return false;
+    }
     chunk = 64 * 1024;
   }
 }
 
-void setReadError(XMLDocument& document, std::string_view what) {
+void setReadError(XMLDocument& document, std::string_view what, int errorNumber) {
+  document.readError = QString::fromLocal8Bit(std::strerror(errorNumber));
+  document.problem.assign({{0, 0, QLatin1String("cannot read the file: ") + document.readError}});
   document.errorMessage = "couldn't read ";
   document.errorMessage.append(what);
   if (document.errorMessage.size() > 1023)
@@ -505,8 +660,9 @@ void setReadError(XMLDocument& document, std::string_view what) {
 // Reads `file` and parses it; a read failure names the input as `what`.
 bool parseFile(XMLDocument& document, std::FILE* file, std::string_view what) {
   std::string text;
+  errno = 0;
   if (!file || !readText(file, text)) {
-    setReadError(document, what);
+    setReadError(document, what, errno != 0 ? errno : EIO);
     return false;
   }
   const char* start = text.c_str();
@@ -528,9 +684,12 @@ bool XMLDocument::parse(const char* text) {
     text = "";
   errorMessage.clear();
   errorLine = 0;
-  Reader reader(*this, text, text + std::strlen(text));
+  readError.clear();
+  Reader reader(*this, text, text + std::strlen(text), readingFile_);
   const bool ok = reader.run();
   root_ = reader.takeRoot();
+  problem = reader.takeProblem();
+  notices = reader.takeNotices();
   if (!ok) {
     errorMessage = reader.errorMessage();
     errorLine = reader.errorLine();
@@ -547,7 +706,7 @@ bool XMLDocument::load(const char* path) {
     path = "";
   std::FILE* file = std::fopen(path, "rb");
   if (!file) {
-    setReadError(*this, path);
+    setReadError(*this, path, errno);
     return false;
   }
   const bool ok = parseFile(*this, file, path);
@@ -579,6 +738,9 @@ std::unique_ptr<XMLNode> XMLDocument::cloneNode(const XMLNode& node) {
         break;
     }
     copy->line = source.line;
+    copy->column = source.column;
+    copy->file = source.file;
+    copy->origin = source.origin;
     return copy;
   };
 
@@ -598,13 +760,41 @@ std::unique_ptr<XMLNode> XMLDocument::cloneNode(const XMLNode& node) {
   return top;
 }
 
-bool QXMLDocument::load(const QString& path) {
+void QXMLDocument::reportNotices(Diagnostics& diagnostics) const {
+  if (!diagnostics.located())
+    return;
+  const std::vector<SourceMap::Note> chain = sources.notes(loadedFile, 0);
+  for (const Remark& notice : notices)
+    report(diagnostics, Severity::Warning, sources.location(loadedFile, notice.line - 1, notice.column),
+           notice.text, chain);
+}
+
+void QXMLDocument::reportLoadProblem(Diagnostics& diagnostics, Severity severity) const {
+  if (!diagnostics.located())
+    return;
+  std::vector<SourceMap::Note> notes;
+  for (size_t i = 1; i < problem.size(); ++i)
+    notes.push_back({sources.location(loadedFile, problem[i].line - 1, problem[i].column), problem[i].text});
+  for (SourceMap::Note& note : sources.notes(loadedFile, 0))
+    notes.push_back(std::move(note));
+  const SourceLocation where =
+      problem.empty() ? sources.location(loadedFile, -1, 0)
+                      : sources.location(loadedFile, problem.front().line - 1, problem.front().column);
+  report(diagnostics, severity, where,
+         problem.empty() ? QStringLiteral("the file cannot be read") : problem.front().text, notes);
+}
+
+bool QXMLDocument::load(const QString& path, std::uint32_t openedBy) {
+  loadedFile = sources.addFile(path, openedBy);
   const QByteArray encoded = toBytes(path);
   if (encoded.contains('\0')) {
-    setReadError(*this, std::string_view(encoded.constData(), static_cast<size_t>(encoded.size())));
+    setReadError(*this, std::string_view(encoded.constData(), static_cast<size_t>(encoded.size())),
+                 ENOENT);
     return false;
   }
+  readingFile_ = loadedFile;
   const bool parsed = XMLDocument::load(encoded.constData());
+  readingFile_ = 0;
   if (parsed || QFileInfo(nativePath(path)).isFile())
     filesRead.append(path);
   return parsed;

@@ -11,9 +11,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QStringList>
 
+#include "xml/sourcemap.h"
 #include "xml/xmlnode.h"
 
 
@@ -54,6 +56,30 @@ public:
   std::string errorMessage;  // at most 1023 bytes
   int errorLine = 0;
 
+  // One reason at a place in the text: line and column from 1; line 0 when
+  // it concerns the whole file.
+  struct Remark {
+    int line = 0;
+    int column = 0;
+    QString text;
+  };
+  // Why the last parse or load failed or gave no root, in words for the
+  // user: the reason first, then notes. Empty when neither happened.
+  std::vector<Remark> problem;
+  // Input that the last parse skipped although it read well: attributes
+  // without a value or with an unquoted one.
+  std::vector<Remark> notices;
+  // The system's reason when the last load could not read its file; empty
+  // when the file was read.
+  QString readError;
+
+  // Where the nodes of this document came from.
+  SourceMap sources;
+
+protected:
+  // The SourceMap file that the nodes being read are marked with.
+  std::uint32_t readingFile_ = 0;
+
 private:
   std::unique_ptr<XMLElement> root_;
 };
@@ -66,7 +92,17 @@ public:
   // The path holds the file name's bytes, one character each (see
   // base/bytes.h); the message carries them. A path holding a NUL cannot be
   // opened.
-  bool load(const QString& path);
+  // `openedBy` is the SourceMap origin of the include or Import that reads
+  // the file, 0 for a file named by the user.
+  bool load(const QString& path, std::uint32_t openedBy = 0);
+  // The SourceMap file of the last load, also when it failed.
+  std::uint32_t loadedFile = 0;
+  // Reports `problem` of the last load at its places in the file, the reason
+  // with `severity` and the rest as notes, then the includes and Imports
+  // that read the file.
+  void reportLoadProblem(Diagnostics& diagnostics, Severity severity) const;
+  // Reports `notices` of the last load as warnings, with the same notes.
+  void reportNotices(Diagnostics& diagnostics) const;
 
   // Every path that load() read, in order, repeats included: what a build
   // tool must watch to know when the output is out of date. A file that was

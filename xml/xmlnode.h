@@ -10,6 +10,7 @@
 // the stack. Names and values are 8-bit strings exactly as read.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,8 +35,17 @@ public:
   XMLNode* firstChild() const { return firstChild_.get(); }
   XMLNode* lastChild() const { return lastChild_; }
 
+  // Where the node came from, as indices into its document's SourceMap
+  // (xml/sourcemap.h): a few integers rather than a path string per node.
   // Newlines consumed before the node's opening '<', counted from 0.
   int line = 0;
+  // Byte column of the opening '<', from 1; 0 when not read from a file.
+  int column = 0;
+  // The file the node was read from; 0: none.
+  std::uint32_t file = 0;
+  // For a copy made by for, foreach or xmlput: the directive that made it;
+  // 0 for a node read as it stands.
+  std::uint32_t origin = 0;
 
   // The operations below take nodes that are linked nowhere (a detached node
   // or chain, as handed out by removeChild or takeChildren). A node handed in

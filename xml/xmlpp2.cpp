@@ -7,6 +7,7 @@
 #include "xml/xmlpp2.h"
 
 #include <QDir>
+#include <QSet>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
@@ -15,16 +16,41 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/didyoumean.h"
 #include "xml/expressions/evaluate.h"
+#include "xml/macroregistry.h"
 
 namespace {
 
-QString message(const char* text) {
-  return QLatin1String("XmlPP::processConditionals(): ") + QLatin1String(text);
+const QString kForWarning = QStringLiteral(
+    "<for> needs index, start, end and incr and at least one child element, as in "
+    "<for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">: the loop is dropped");
+
+QString quoted(const QString& text) {
+  return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-const QString kForWarning = QStringLiteral(
-    "XmlPP::processConditionals(): <for index=\"i\" start=\"0\" end=\"32\" incr=\"1\">");
+// Each directive with the attributes it reads; null: any name is a macro
+// name (if, ifnot, foreach).
+struct DirectiveVocabulary {
+  std::string_view tag;
+  const char* const* attributes;
+};
+constexpr const char* kNameOnly[] = {"name", nullptr};
+constexpr const char* kIfex[] = {"expression", nullptr};
+constexpr const char* kInclude[] = {"filename", "inherit_attributes", "no_root", "expand_macros",
+                                    "macros", nullptr};
+constexpr const char* kDefine[] = {"name", "value", "expression", "hex_expression", nullptr};
+constexpr const char* kFor[] = {"index", "start", "end", "incr", "add", "sub", "mul", nullptr};
+constexpr const char* kXmlput[] = {"name", "expand_macros", "macros", nullptr};
+constexpr const char* kCase[] = {"value", nullptr};
+constexpr const char* kNothing[] = {nullptr};
+constexpr DirectiveVocabulary kDirectives[] = {
+    {"if", nullptr},        {"ifnot", nullptr},     {"ifex", kIfex},       {"ifdef", kNameOnly},
+    {"ifndef", kNameOnly},  {"switch", kNameOnly},  {"case", kCase},       {"default", kNothing},
+    {"include", kInclude},  {"define", kDefine},    {"for", kFor},         {"xmldef", kNameOnly},
+    {"xmlput", kXmlput},    {"foreach", nullptr},
+};
 
 // The attribute as text; absent reads as empty.
 QString text(const XMLElement& element, const char* name) {
@@ -40,12 +66,13 @@ QString withoutNewlines(QString value) {
   return value.remove(QLatin1Char('\n'));
 }
 
-void expandAttributes(XMLElement& element, const MacroTable& table, ExpansionBudget& budget) {
+void expandAttributes(XMLElement& element, const MacroTable& table, ExpansionBudget& budget,
+                      QStringList* undefined) {
   for (XMLElement::Attribute& attribute : element.mutableAttributes()) {
     if (attribute.value.find('$') == std::string::npos)
       continue;
-    std::string expanded =
-        toStdBytes(expandMacros(table, fromBytes(attribute.value), false, false, &budget));
+    std::string expanded = toStdBytes(
+        expandMacros(table, fromBytes(attribute.value), false, false, &budget, undefined));
     if (expanded != attribute.value)
       attribute.value = std::move(expanded);
   }
@@ -83,20 +110,6 @@ void appendChain(XMLNode& parent, std::unique_ptr<XMLNode> chain) {
     parent.insertChildrenAfter(parent.lastChild(), std::move(chain));
 }
 
-// The low 32 bits, or none when the text does not evaluate.
-std::optional<uint32_t> evaluate32(const QString& expression) {
-  if (const std::optional<uint64_t> value = evaluateUnsigned(expression))
-    return static_cast<uint32_t>(*value);
-  return std::nullopt;
-}
-
-// Signed loop parameters (add, sub, mul): expanded first; 0 when they do
-// not evaluate.
-uint32_t signedParameter(const MacroTable& table, const std::string& value, ExpansionBudget& budget) {
-  const int64_t result =
-      evaluateInt(expandMacros(table, fromBytes(value), false, false, &budget)).value_or(0);
-  return static_cast<uint32_t>(result);
-}
 
 QString hex(uint32_t value) {
   return QLatin1String("0x") + QString::number(value, 16).toUpper();
@@ -130,9 +143,56 @@ private:
 
   enum class IncludeResult { Loaded, Failed, Empty };
 
-  [[noreturn]] void fail(const QString& text) {
+  // The sink when located lines are wanted; every report starts here, so a
+  // run without them spends nothing on words.
+  Diagnostics* sink() const {
+    Diagnostics* diagnostics = document_.diagnostics;
+    return diagnostics && diagnostics->located() ? diagnostics : nullptr;
+  }
+  void report(Severity severity, const SourceMap::Place* at, const QString& text) {
+    if (Diagnostics* diagnostics = sink())
+      document_.sources.report(*diagnostics, severity, at ? *at : SourceMap::Place{}, text);
+  }
+  void warn(const XMLNode& at, const QString& text) {
+    const SourceMap::Place place = SourceMap::placeOf(at);
+    report(Severity::Warning, &place, text);
+  }
+  // Reports an attribute whose expression does not evaluate; `consequence`
+  // says what is taken instead.
+  void badExpression(const XMLElement& element, const char* attribute, const QString& text,
+                     const EvaluationError& error, const QString& consequence) {
+    if (Diagnostics* diagnostics = sink())
+      document_.sources.reportExpression(*diagnostics, element, attribute, text, error, consequence);
+  }
+  // Evaluates the attribute; reports it when it does not evaluate.
+  std::optional<uint32_t> evaluate32(const XMLElement& element, const char* attribute,
+                                     const QString& text, const QString& consequence) {
+    EvaluationError error;
+    if (const std::optional<uint64_t> value = evaluateUnsigned(text, &error))
+      return static_cast<uint32_t>(*value);
+    badExpression(element, attribute, text, error, consequence);
+    return std::nullopt;
+  }
+  // Signed loop parameters (add, sub, mul): expanded first; 0 when they do
+  // not evaluate.
+  uint32_t signedParameter(const XMLElement& element, const char* attribute,
+                           const MacroTable& table) {
+    const QString text = expand(table, *element.attribute(attribute));
+    EvaluationError error;
+    const std::optional<int64_t> value = evaluateInt(text, &error);
+    if (!value)
+      badExpression(element, attribute, text, error, QStringLiteral("it counts as 0"));
+    return static_cast<uint32_t>(value.value_or(0));
+  }
+  void checkDirectiveAttributes(const XMLElement& element);
+  // Reports the $(NAME) references that an expansion left as they were.
+  void reportUndefined(const XMLElement& element, const MacroTable& table,
+                       const QStringList& names);
+
+  // Fails the load with an error at `at` (none: the whole load).
+  [[noreturn]] void fail(const SourceMap::Place* at, const QString& text) {
     limitExceeded_ = true;
-    document_.warning(text);
+    report(Severity::Error, at, text);
     throw LoadFailed{};
   }
 
@@ -144,9 +204,15 @@ private:
     checkExpansionBudget();
     return expanded;
   }
-  void expandAll(XMLElement& element, const MacroTable& table) {
-    expandAttributes(element, table, expansion_);
+  // With `reportUndefined`, a reference that neither the table nor a default
+  // resolves is reported; copies made by loops leave that to the run over
+  // the copy with the enclosing table.
+  void expandAll(XMLElement& element, const MacroTable& table, bool undefinedToo = false) {
+    QStringList undefined;
+    expandAttributes(element, table, expansion_, undefinedToo && sink() ? &undefined : nullptr);
     checkExpansionBudget();
+    if (!undefined.isEmpty())
+      reportUndefined(element, table, undefined);
   }
   void charge(std::uint64_t times, std::uint64_t elementsEach);
 
@@ -170,7 +236,8 @@ private:
                      const Scope& scope);
   void processInclude(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
                       const Scope& scope);
-  IncludeResult loadInclude(const QString& name, std::unique_ptr<XMLElement>& loaded);
+  IncludeResult loadInclude(const XMLElement& include, const QString& name,
+                            std::unique_ptr<XMLElement>& loaded);
   void processDefine(const XMLElement& element, MacroTable& table);
   void processFor(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
                   const Scope& scope);
@@ -178,12 +245,18 @@ private:
                       const Scope& scope);
   void processXmlput(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
                      const Scope& scope);
-  void appendCopies(const XMLElement& loop, const MacroTable& loopTable, XMLNode& copies);
+  void appendCopies(const XMLElement& loop, const MacroTable& loopTable, std::uint32_t origin,
+                    XMLNode& copies);
 
   XMLPP2& document_;
   std::uint64_t created_ = 0;
   ExpansionBudget expansion_;
   bool limitExceeded_ = false;
+  // The element being processed, for the errors of the limits.
+  SourceMap::Place current_;
+  // $(NAME) references already reported, by place and name: loop copies
+  // share their source's place and would repeat them.
+  QSet<QString> reportedUndefined_;
   // Canonical paths of the file being processed and of every include open
   // inside it.
   QStringList openFiles_;
@@ -191,6 +264,30 @@ private:
 };
 
 XMLPP2::~XMLPP2() = default;
+
+void XMLPP2::Run::reportUndefined(const XMLElement& element, const MacroTable& table,
+                                  const QStringList& names) {
+  const SourceLocation where = document_.sources.location(element);
+  // An include's file name is expanded once more with the built-in macros.
+  const bool builtinsFollow = element.tagName() == "include";
+  for (const QString& name : names) {
+    if (builtinsFollow && MacroRegistry::instance().builtins().contains(name))
+      continue;
+    const QString key = where.file + QLatin1Char(':') + QString::number(where.line) +
+                        QLatin1Char(':') + QString::number(where.column) + QLatin1Char(':') + name;
+    if (reportedUndefined_.contains(key))
+      continue;
+    reportedUndefined_.insert(key);
+    QString hint = didYouMean(name, table.keys());
+    if (hint.isEmpty()) {
+      hint = QLatin1String("; define it in the macro list or with <define>, or give a default as "
+                           "in $(") +
+             name + QLatin1String(":value)");
+    }
+    warn(element, QLatin1String("$(") + name +
+                      QLatin1String(") has no value and no default, so it stays as written") + hint);
+  }
+}
 
 bool XMLPP2::processConditionals(XMLNode* first, const QString& currentFilePath, MacroTable macros,
                                  bool expandAttributes) {
@@ -207,15 +304,14 @@ bool XMLPP2::Run::process(XMLNode* first, const QString& filePath, MacroTable ma
   if (!canonical.isEmpty())
     openFiles_.append(canonical);
   const Scope scope{filePath, expand, 0};
+  const SourceMap::Place firstPlace = SourceMap::placeOf(*first);
   try {
     if (XMLNode* parent = first->parent()) {
       processChildrenFrom(*parent, first, std::move(macros), scope);
       return true;
     }
-    if (first != document_.root()) {
-      document_.warning(message("error: the first node is neither the root nor in a tree"));
+    if (first != document_.root())
       return false;
-    }
     // The root is processed as the only child of a holder, so a directive at
     // the root is removed or replaced like anywhere else; what is left must
     // be exactly one element (other nodes are dropped).
@@ -231,9 +327,11 @@ bool XMLPP2::Run::process(XMLNode* first, const QString& filePath, MacroTable ma
       }
     }
     if (elements != 1) {
-      document_.warning(elements == 0
-                            ? message("error: no root element left")
-                            : message("error: the root element became %1 elements").arg(elements));
+      const SourceMap::Place place = newRoot ? SourceMap::placeOf(*newRoot) : firstPlace;
+      report(Severity::Error, &place,
+             elements == 0 ? QStringLiteral("preprocessing left no root element")
+                           : QStringLiteral("preprocessing turned the root element into %1 elements")
+                                 .arg(elements));
       return false;
     }
     std::unique_ptr<XMLNode> root = holder.removeChild(newRoot);
@@ -247,16 +345,17 @@ bool XMLPP2::Run::process(XMLNode* first, const QString& filePath, MacroTable ma
 void XMLPP2::Run::charge(std::uint64_t elements) {
   const std::uint64_t limit = document_.limits.maxCreatedElements;
   if (elements > limit || created_ > limit - elements) {
-    fail(message("error: more than %1 elements created by <for>, <foreach>, <xmlput> and <include>")
-             .arg(limit));
+    fail(&current_, QStringLiteral("more than %1 elements created by <for>, <foreach>, <xmlput> "
+                                  "and <include>")
+                       .arg(limit));
   }
   created_ += elements;
 }
 
 void XMLPP2::Run::checkExpansionBudget() {
   if (expansion_.exhausted) {
-    fail(message("error: macro expansion read and wrote more than %1 characters")
-             .arg(document_.limits.maxExpandedCharacters));
+    fail(&current_, QStringLiteral("macro expansion read and wrote more than %1 characters")
+                       .arg(document_.limits.maxExpandedCharacters));
   }
 }
 
@@ -281,8 +380,10 @@ void XMLPP2::Run::drain(XMLNode& source, XMLNode& destination, MacroTable& table
                         const Scope& scope) {
   if (!source.firstChild())
     return;
-  if (scope.depth > document_.limits.maxNesting)
-    fail(message("error: elements nested deeper than %1 levels").arg(document_.limits.maxNesting));
+  if (scope.depth > document_.limits.maxNesting) {
+    const SourceMap::Place deep = SourceMap::placeOf(*source.firstChild());
+    fail(&deep, QStringLiteral("elements nested deeper than %1 levels").arg(document_.limits.maxNesting));
+  }
   while (XMLNode* front = source.firstChild()) {
     std::unique_ptr<XMLNode> node = source.removeChild(front);
     if (!node->toElement()) {
@@ -308,11 +409,14 @@ void XMLPP2::Run::select(XMLElement& container, XMLNode& destination, const Macr
 
 void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& destination,
                                  MacroTable& table, const Scope& scope) {
+  current_ = SourceMap::placeOf(*element);
   if (scope.expand)
-    expandAll(*element, table);
+    expandAll(*element, table, true);
   // A view: its comparisons with the literals check the length first, and
   // every element of every file passes through here.
   const std::string_view tag = element->tagName();
+  if (sink())
+    checkDirectiveAttributes(*element);
   if (tag == "if" || tag == "ifnot") {
     processIf(std::move(element), destination, table, scope);
   } else if (tag == "ifex") {
@@ -321,7 +425,14 @@ void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& d
       keep(std::move(element), destination, table, scope);
       return;
     }
-    if (evaluateBool(expand(table, *expression)).value_or(false))
+    const QString condition = expand(table, *expression);
+    EvaluationError error;
+    const std::optional<bool> holds = evaluateBool(condition, &error);
+    if (!holds) {
+      badExpression(*element, "expression", condition, error,
+                    QStringLiteral("the condition counts as false"));
+    }
+    if (holds.value_or(false))
       select(*element, destination, table, scope);
   } else if (tag == "ifdef" || tag == "ifndef") {
     // An absent name reads as the empty name.
@@ -358,7 +469,9 @@ void XMLPP2::Run::processIf(std::unique_ptr<XMLElement> element, XMLNode& destin
                             MacroTable& table, const Scope& scope) {
   const std::vector<XMLElement::Attribute>& attributes = element->attributes();
   if (attributes.size() != 1) {
-    document_.warning(message("one condition required for <if[not]>"));
+    warn(*element, QLatin1String("one condition required for <") + fromBytes(element->tagName()) +
+                       QStringLiteral(">: it has %1 attributes, so it is kept as an ordinary element")
+                           .arg(attributes.size()));
     keep(std::move(element), destination, table, scope);
     return;
   }
@@ -393,7 +506,7 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
                                  MacroTable& table, const Scope& scope) {
   const std::string* filename = element->attribute("filename");
   if (!filename) {
-    document_.warning(message("missing filename in <include>"));
+    warn(*element, QStringLiteral("missing filename in <include>: it is kept as an ordinary element"));
     keep(std::move(element), destination, table, scope);
     return;
   }
@@ -407,8 +520,7 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
   std::unique_ptr<XMLElement> loaded;
   IncludeResult result = IncludeResult::Failed;
   auto refuse = [&](const QString& reason) {
-    document_.warning(message("error \"") + reason + QLatin1String("\" in include file ") + name +
-                      QLatin1String(" line:0"));
+    warn(*element, QLatin1String("include file ") + quoted(name) + QLatin1String(" not read: ") + reason);
   };
   // A file that includes itself, directly or through others, or a chain of
   // includes deeper than the limit fails like an unreadable file.
@@ -417,7 +529,7 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
   else if (includeDepth_ >= document_.limits.maxIncludeDepth)
     refuse(QStringLiteral("includes nested deeper than %1").arg(document_.limits.maxIncludeDepth));
   else
-    result = loadInclude(name, loaded);
+    result = loadInclude(*element, name, loaded);
 
   const bool noRoot = element->hasAttribute("no_root");
   if (result == IncludeResult::Failed && noRoot) {
@@ -463,32 +575,26 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
 
 // Loads `name` into the document without disturbing its root. A file that
 // failed or gave no root draws its warning here and is freed.
-XMLPP2::Run::IncludeResult XMLPP2::Run::loadInclude(const QString& name,
+XMLPP2::Run::IncludeResult XMLPP2::Run::loadInclude(const XMLElement& include,
+                                                    const QString& name,
                                                     std::unique_ptr<XMLElement>& loaded) {
   std::unique_ptr<XMLElement> saved = document_.takeRoot();
-  const bool parsed = document_.load(name);
+  const std::uint32_t origin = document_.sources.addOrigin(SourceMap::Directive::Include, include);
+  const bool parsed = document_.load(name, origin);
   loaded = document_.takeRoot();
   document_.setRoot(std::move(saved));
-  const QString emptyWarning = message("error: include file '%1' is empty").arg(name);
-  if (!parsed) {
-    // A file that cannot be opened leaves the document's root untouched (it
-    // is the including tree), so that failure reports the reader's message;
-    // a parse error that left no root reports an empty file.
-    const bool opened = document_.errorMessage.rfind("couldn't read", 0) != 0;
-    if (opened && !loaded) {
-      document_.warning(emptyWarning);
-    } else {
-      document_.warning(message("error \"") + fromBytes(document_.errorMessage) +
-                        QLatin1String("\" in include file ") + name + QLatin1String(" line:") +
-                        QString::number(document_.errorLine));
+  if (!parsed || !loaded) {
+    if (!document_.readError.isEmpty()) {
+      warn(include, QLatin1String("cannot read include file ") + quoted(name) + QLatin1String(": ") +
+                        document_.readError + didYouMeanFile(name));
+    } else if (Diagnostics* diagnostics = sink()) {
+      document_.reportLoadProblem(*diagnostics, Severity::Warning);
     }
     loaded.reset();
-    return IncludeResult::Failed;
+    return parsed ? IncludeResult::Empty : IncludeResult::Failed;
   }
-  if (!loaded) {
-    document_.warning(emptyWarning);
-    return IncludeResult::Empty;
-  }
+  if (Diagnostics* diagnostics = sink())
+    document_.reportNotices(*diagnostics);
   return IncludeResult::Loaded;
 }
 
@@ -497,7 +603,7 @@ XMLPP2::Run::IncludeResult XMLPP2::Run::loadInclude(const QString& name,
 void XMLPP2::Run::processDefine(const XMLElement& element, MacroTable& table) {
   const std::string* name = element.attribute("name");
   if (!name) {
-    document_.warning(message("missing name in <define>"));
+    warn(element, QStringLiteral("missing name in <define>: nothing is defined"));
     return;
   }
   const QString key = fromBytes(*name);
@@ -508,23 +614,30 @@ void XMLPP2::Run::processDefine(const XMLElement& element, MacroTable& table) {
   const std::string* expression = element.attribute("expression");
   const std::string* hexExpression = expression ? nullptr : element.attribute("hex_expression");
   if (!expression && !hexExpression) {
-    document_.warning(message("missing value or expression in <define>"));
+    warn(element, QLatin1String("missing value or expression in <define name=") + quoted(key) +
+                      QLatin1String(">: ") + key +
+                      QLatin1String(" stays undefined; give it value=\"...\" or expression=\"...\""));
     return;
   }
+  const QString text = expand(table, expression ? *expression : *hexExpression);
   if (const std::optional<uint32_t> number =
-          evaluate32(expand(table, expression ? *expression : *hexExpression)))
+          evaluate32(element, expression ? "expression" : "hex_expression", text,
+                     key + QLatin1String(" stays undefined")))
     table.insert(key, expression ? QString::number(*number) : hex(*number));
 }
 
 // Deep copies of the element children of `loop`, every attribute expanded
 // against the loop table alone, appended to `copies`.
 void XMLPP2::Run::appendCopies(const XMLElement& loop, const MacroTable& loopTable,
-                               XMLNode& copies) {
+                               std::uint32_t origin, XMLNode& copies) {
   for (XMLNode* child = loop.firstChild(); child; child = child->nextSibling()) {
     if (!child->toElement())
       continue;
     std::unique_ptr<XMLNode> copy = document_.cloneNode(*child);
-    forEachElement(*copy, [&](XMLElement& element) { expandAll(element, loopTable); });
+    forEachElement(*copy, [&](XMLElement& element) {
+      element.origin = origin;
+      expandAll(element, loopTable);
+    });
     copies.appendChild(std::move(copy));
   }
 }
@@ -538,27 +651,27 @@ void XMLPP2::Run::processFor(std::unique_ptr<XMLElement> element, XMLNode& desti
   const std::string* endText = element->attribute("end");
   const std::string* incrText = element->attribute("incr");
   if (!index || !startText || !endText || !incrText || !element->firstChild()) {
-    document_.warning(kForWarning);
+    warn(*element, kForWarning);
     return;
   }
   // Each bound that does not evaluate counts as 0.
-  const uint32_t start = evaluate32(fromBytes(*startText)).value_or(0);
-  const uint32_t end = evaluate32(fromBytes(*endText)).value_or(0);
-  const uint32_t incr = evaluate32(fromBytes(*incrText)).value_or(0);
+  const QString countsAsZero = QStringLiteral("it counts as 0");
+  const uint32_t start = evaluate32(*element, "start", fromBytes(*startText), countsAsZero).value_or(0);
+  const uint32_t end = evaluate32(*element, "end", fromBytes(*endText), countsAsZero).value_or(0);
+  const uint32_t incr = evaluate32(*element, "incr", fromBytes(*incrText), countsAsZero).value_or(0);
   // A step of 0 would repeat forever: the loop is malformed.
   if (incr == 0) {
-    document_.warning(kForWarning);
+    warn(*element, QStringLiteral("<for> with a step (incr) of 0 would never end: the loop is dropped"));
     return;
   }
   uint32_t add = 0;
-  if (const std::string* addText = element->attribute("add"))
-    add = signedParameter(table, *addText, expansion_);
-  else if (const std::string* subText = element->attribute("sub"))
-    add = 0u - signedParameter(table, *subText, expansion_);
+  if (element->hasAttribute("add"))
+    add = signedParameter(*element, "add", table);
+  else if (element->hasAttribute("sub"))
+    add = 0u - signedParameter(*element, "sub", table);
   uint32_t mul = 1;
-  if (const std::string* mulText = element->attribute("mul"))
-    mul = signedParameter(table, *mulText, expansion_);
-  checkExpansionBudget();
+  if (element->hasAttribute("mul"))
+    mul = signedParameter(*element, "mul", table);
 
   // The loop ends where the next value would pass 2^32 rather than wrap
   // around below `end` again; it runs ceil((end - start) / incr) times.
@@ -575,6 +688,7 @@ void XMLPP2::Run::processFor(std::unique_ptr<XMLElement> element, XMLNode& desti
   const QString hexName = name + QLatin1String("_hex");
   const QString apName = name + QLatin1String("_ap");
   const QString apHexName = name + QLatin1String("_ap_hex");
+  const std::uint32_t origin = document_.sources.addOrigin(SourceMap::Directive::For, *element);
   XMLElement copies{std::string()};
   uint32_t i = start;
   for (std::uint64_t n = 0; n < iterations; ++n, i += incr) {
@@ -586,7 +700,7 @@ void XMLPP2::Run::processFor(std::unique_ptr<XMLElement> element, XMLNode& desti
     loopTable.insert(hexName, hex(i));
     loopTable.insert(apName, QString::number(progression));
     loopTable.insert(apHexName, hex(progression));
-    appendCopies(*element, loopTable, copies);
+    appendCopies(*element, loopTable, origin, copies);
   }
   element.reset();
   drain(copies, destination, table, scope.deeper());
@@ -613,13 +727,14 @@ void XMLPP2::Run::processForeach(std::unique_ptr<XMLElement> element, XMLNode& d
   }
   charge(combinations, perCombination);
 
+  const std::uint32_t origin = document_.sources.addOrigin(SourceMap::Directive::Foreach, *element);
   XMLElement copies{std::string()};
   std::vector<qsizetype> position(variables.size(), 0);
   for (std::uint64_t n = 0; n < combinations; ++n) {
     MacroTable loopTable;
     for (std::size_t v = 0; v < variables.size(); ++v)
       loopTable.insert(variables[v].first, variables[v].second[position[v]]);
-    appendCopies(*element, loopTable, copies);
+    appendCopies(*element, loopTable, origin, copies);
     for (std::size_t v = variables.size(); v-- > 0;) {
       if (++position[v] < variables[v].second.size())
         break;
@@ -635,13 +750,22 @@ void XMLPP2::Run::processXmlput(std::unique_ptr<XMLElement> element, XMLNode& de
   const std::string* name = element->attribute("name");
   const auto fragment = name ? document_.fragments.find(*name) : document_.fragments.end();
   if (!name || fragment == document_.fragments.end()) {
-    if (name)
-      document_.warning(message("xmlput cannot fine xmldef named ") + fromBytes(*name));
+    if (name && sink()) {
+      QStringList known;
+      for (const auto& [fragmentName, unused] : document_.fragments)
+        known.append(fromBytes(fragmentName));
+      warn(*element, QLatin1String("<xmlput> cannot find an <xmldef> named ") +
+                         quoted(fromBytes(*name)) +
+                         QLatin1String(": it is kept as an ordinary element") +
+                         didYouMean(fromBytes(*name), known));
+    }
     keep(std::move(element), destination, table, scope);
     return;
   }
   charge(countElements(*fragment->second));
   std::unique_ptr<XMLNode> copy = document_.cloneNode(*fragment->second);
+  const std::uint32_t origin = document_.sources.addOrigin(SourceMap::Directive::Xmlput, *element);
+  forEachElement(*copy, [origin](XMLElement& copied) { copied.origin = origin; });
   const std::string* macros = element->attribute("macros");
   if (macros && (scope.expand || element->hasAttribute("expand_macros"))) {
     const MacroTable merged =
@@ -649,5 +773,38 @@ void XMLPP2::Run::processXmlput(std::unique_ptr<XMLElement> element, XMLNode& de
     select(*copy->toElement(), destination, merged, Scope{scope.filePath, true, scope.depth});
   } else {
     select(*copy->toElement(), destination, table, scope);
+  }
+}
+
+const QStringList& directiveNames() {
+  static const QStringList names = [] {
+    QStringList list;
+    for (const DirectiveVocabulary& directive : kDirectives)
+      list.append(QLatin1String(directive.tag.data(), static_cast<qsizetype>(directive.tag.size())));
+    return list;
+  }();
+  return names;
+}
+
+// Attributes that a directive does not read, with the closest known name.
+// The names an include passes on (inherit_attributes) are its own business.
+void XMLPP2::Run::checkDirectiveAttributes(const XMLElement& element) {
+  const std::string_view tag = element.tagName();
+  const auto* directive =
+      std::find_if(std::begin(kDirectives), std::end(kDirectives),
+                   [tag](const DirectiveVocabulary& entry) { return entry.tag == tag; });
+  if (directive == std::end(kDirectives) || !directive->attributes)
+    return;
+  QStringList known;
+  for (const char* const* name = directive->attributes; *name; ++name)
+    known.append(QLatin1String(*name));
+  known += text(element, "inherit_attributes").split(QLatin1Char(';'), Qt::SkipEmptyParts);
+  for (const XMLElement::Attribute& attribute : element.attributes()) {
+    const QString name = fromBytes(attribute.name);
+    if (!known.contains(name)) {
+      warn(element, QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") +
+                        fromBytes(element.tagName()) + QLatin1String(">: it is ignored") +
+                        didYouMean(name, known));
+    }
   }
 }

@@ -11,6 +11,10 @@
 #include "xml/macros.h"
 #include "xml/xmldocument.h"
 
+// The element names of the preprocessor's directives, with the case and
+// default of a switch; for the suggestions after an unknown name.
+const QStringList& directiveNames();
+
 class XMLPP2 : public QXMLDocument {
 public:
   using QXMLDocument::QXMLDocument;
@@ -26,8 +30,9 @@ public:
   bool processConditionals(XMLNode* first, const QString& currentFilePath, MacroTable macros,
                            bool expandAttributes);
 
-  // Problems the preprocessor finds; processing goes on after each.
-  virtual void warning(const QString& text) = 0;
+  // Where the preprocessor reports what it finds (processing goes on after
+  // a warning); none: nothing is reported.
+  Diagnostics* diagnostics = nullptr;
 
   // Bounds that keep every input finite, far above what real files need.
   // Exceeding the first or last fails the load; an include past the depth

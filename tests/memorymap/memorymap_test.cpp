@@ -322,17 +322,6 @@ TEST(MemoryMapImport, RelativeToWorkingDirectoryAfterLoadString) {
   EXPECT_EQ(names(map.memorySegments(false)), "FROM_CWD");
 }
 
-TEST(MemoryMapLoad, PreprocessorWarningsAreObservable) {
-  TempFiles files;
-  const QString path = files.write(QStringLiteral("w.xml"), R"x(<Root><define value="1"/></Root>)x");
-  MemoryMap map;
-  QStringList warnings;
-  map.warningObserver = [&warnings](const QString& text) { warnings.append(text); };
-  ASSERT_TRUE(map.loadFile(path, QString(), true));
-  EXPECT_EQ(toStdBytes(warnings.join(QLatin1Char('|'))),
-            "XmlPP::processConditionals(): missing name in <define>");
-}
-
 TEST(MemoryMapExamples, BundledFilesResolve) {
   const QString dir = QStringLiteral(MKLD_TEST_DATA_DIR "/../examples/riscv-mcu/");
   MemoryMap map;

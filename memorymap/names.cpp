@@ -1,0 +1,119 @@
+#include "memorymap/names.h"
+
+#include <QStringList>
+
+#include "base/didyoumean.h"
+#include "memorymap/memorymap.h"
+#include "base/bytes.h"
+
+namespace {
+
+// The attributes each element of the two file formats reads. Register
+// descriptions carry many more that only other tools read, so their
+// attributes are not checked.
+QStringList knownAttributes(MemoryMapElement::Kind kind, const std::string& tagName) {
+  switch (kind) {
+    case MemoryMapElement::MemorySegment:
+      return {QStringLiteral("name"), QStringLiteral("start"), QStringLiteral("size"),
+              QStringLiteral("access"), QStringLiteral("address_symbol"),
+              QStringLiteral("size_symbol")};
+    case MemoryMapElement::ProgramSection:
+      return {QStringLiteral("name"),           QStringLiteral("start"),
+              QStringLiteral("size"),           QStringLiteral("alignment"),
+              QStringLiteral("load"),           QStringLiteral("keep"),
+              QStringLiteral("inputsections"),  QStringLiteral("fill"),
+              QStringLiteral("address_symbol"), QStringLiteral("end_symbol"),
+              QStringLiteral("size_symbol"),    QStringLiteral("runin"),
+              QStringLiteral("runoffset"),      QStringLiteral("place_from_segment_end")};
+    case MemoryMapElement::Root:
+      return {QStringLiteral("name")};
+    default:
+      break;
+  }
+  if (tagName == "Import")
+    return {QStringLiteral("filename")};
+  return {};
+}
+
+const QStringList& knownElements() {
+  static const QStringList names = [] {
+    QStringList list = {QStringLiteral("Root"),          QStringLiteral("MemorySegment"),
+                        QStringLiteral("ProgramSection"), QStringLiteral("Import"),
+                        QStringLiteral("RegisterGroup"), QStringLiteral("Register"),
+                        QStringLiteral("BitField"),      QStringLiteral("Enum"),
+                        QStringLiteral("Processor"),     QStringLiteral("Vector")};
+    list += directiveNames();
+    return list;
+  }();
+  return names;
+}
+
+template <typename Visit>
+void forEachElement(const MemoryMapElement* top, Visit visit) {
+  const XMLNode* node = top;
+  while (node) {
+    if (const XMLElement* element = node->toElement())
+      visit(static_cast<const MemoryMapElement&>(*element));
+    if (node->firstChild()) {
+      node = node->firstChild();
+      continue;
+    }
+    while (node != top && !node->nextSibling())
+      node = node->parent();
+    node = node == top ? nullptr : node->nextSibling();
+  }
+}
+
+}  // namespace
+
+void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
+  const MemoryMapElement* root = document.rootElement();
+  const QStringList& elements = knownElements();
+  forEachElement(root, [&](const MemoryMapElement& element) {
+    const QString tag = fromBytes(element.tagName());
+    // Directives left in the tree were reported when they were kept; any
+    // root element is accepted.
+    if (&element != root && element.kind() == MemoryMapElement::Other && !elements.contains(tag)) {
+      document.sources.report(diagnostics, Severity::Warning, element,
+                              QLatin1String("unknown element <") + tag +
+                                  QLatin1String(">: it is ignored, its contents are still read") +
+                                  didYouMean(tag, elements));
+    }
+    const QStringList known = knownAttributes(element.kind(), element.tagName());
+    if (known.isEmpty())
+      return;
+    for (const XMLElement::Attribute& attribute : element.attributes()) {
+      const QString name = fromBytes(attribute.name);
+      if (!known.contains(name)) {
+        document.sources.report(diagnostics, Severity::Warning, element,
+                                QLatin1String("unknown attribute \"") + name +
+                                    QLatin1String("\" in <") + tag +
+                                    QLatin1String(">: it is ignored") + didYouMean(name, known));
+      }
+    }
+  });
+}
+
+void checkPlacementSegments(const MemoryMap& memoryMap, const MemoryMap& placement,
+                            Diagnostics& diagnostics) {
+  if (!diagnostics.located())
+    return;
+  QStringList mapNames;
+  for (const MemoryMapElement* segment : memoryMap.memorySegments(false))
+    mapNames.append(segment->name());
+  for (const MemoryMapElement* segment : placement.memorySegments(false)) {
+    const QStringList names = segment->name().split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    bool found = false;
+    for (const QString& name : names)
+      found = found || memoryMap.findSegment(name) != nullptr;
+    if (found)
+      continue;
+    const qsizetype sections = placement.programSections(segment, true).size();
+    QString text = QLatin1String("no memory-map segment is named \"") + segment->name() +
+                   QLatin1String("\": the ") + QString::number(sections) +
+                   QLatin1String(sections == 1 ? " section in it is" : " sections in it are") +
+                   QLatin1String(" not placed");
+    text += names.isEmpty() ? QString() : didYouMean(names.front(), mapNames);
+    placement.sources.report(diagnostics, Severity::Warning, *segment, text);
+  }
+}

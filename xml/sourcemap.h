@@ -1,0 +1,102 @@
+// Where each node of a document came from: the file, line and column it was
+// read at, the include or Import that read that file, and for a copy the
+// directive (for, foreach, xmlput) that made it.
+//
+// Design priority: cheap on every node. A node holds two small indices into
+// the tables kept here (XMLNode::file, XMLNode::origin) next to its line and
+// column; paths and directive records exist once per file read and once per
+// directive run, and the text of a location is only made when one is
+// reported.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+#include "base/diagnostics.h"
+#include "xml/expressions/evaluate.h"
+
+class XMLElement;
+class XMLNode;
+
+class SourceMap {
+public:
+  // The directives that bring a node in from elsewhere.
+  enum class Directive : std::uint8_t { Include, Import, For, Foreach, Xmlput };
+
+  struct Note {
+    SourceLocation where;
+    QString text;
+  };
+
+  // A node's place as the node holds it, kept apart from the node.
+  struct Place {
+    std::uint32_t file = 0;
+    std::uint32_t origin = 0;
+    int line = 0;  // as XMLNode::line, from 0
+    int column = 0;
+  };
+  static Place placeOf(const XMLNode& node);
+
+  SourceMap();
+
+  // A file read into the document, named as given or as the include or
+  // Import resolved it; `openedBy` is the Include or Import origin that
+  // read it, 0 for a file named on the command line.
+  std::uint32_t addFile(const QString& path, std::uint32_t openedBy = 0);
+  // A run of `directive` at `element`; copies it makes carry the result.
+  std::uint32_t addOrigin(Directive directive, const XMLNode& element);
+  // The origin that read `file`, 0 for none.
+  std::uint32_t openedBy(std::uint32_t file) const;
+
+  // The node's own place; empty for a node not read from a file.
+  SourceLocation location(const XMLNode& node) const;
+  SourceLocation location(std::uint32_t file, int line, int column) const;
+  // How the node got where it is: the directives that copied it, innermost
+  // first, then the includes and Imports that read its file.
+  std::vector<Note> notes(const XMLNode& node) const;
+  std::vector<Note> notes(std::uint32_t file, std::uint32_t origin) const;
+
+  // Reports `text` at the node, followed by its notes.
+  void report(Diagnostics& diagnostics, Severity severity, const XMLNode& node,
+              const QString& text) const;
+  void report(Diagnostics& diagnostics, Severity severity, const Place& place,
+              const QString& text) const;
+  // Warns that `attribute` of `element`, whose (expanded) text is `text`,
+  // does not evaluate: names the attribute, its text, the reason and where
+  // evaluation stopped (located at that character when the file shows the
+  // same text); `consequence` says what is taken instead.
+  void reportExpression(Diagnostics& diagnostics, const XMLElement& element, const char* attribute,
+                        const QString& text, const EvaluationError& error,
+                        const QString& consequence) const;
+
+private:
+  struct File {
+    QString path;
+    std::uint32_t openedBy;
+  };
+  struct Origin {
+    Directive directive;
+    std::uint32_t file;
+    int line;  // as XMLNode::line, from 0
+    int column;
+    std::uint32_t origin;  // the directive element's own origin
+  };
+
+  // Where the value of `attribute` starts in the element's start tag, plus
+  // `offset` characters when the file holds exactly `text` there; the
+  // element's own place when the file no longer shows the attribute.
+  SourceLocation attributeLocation(const XMLElement& element, const char* attribute,
+                                   const QString& text, qsizetype offset) const;
+
+  std::vector<File> files_;
+  std::vector<Origin> origins_;
+  // The last file read back for attributeLocation.
+  mutable std::uint32_t cachedFile_ = 0;
+  mutable QByteArray cachedText_;
+};
+
+// Reports a located line of `severity` followed by `notes`.
+void report(Diagnostics& diagnostics, Severity severity, const SourceLocation& where,
+            const QString& text, const std::vector<SourceMap::Note>& notes = {});
