@@ -1,6 +1,5 @@
 #include "memorymap/names.h"
 
-#include <QSet>
 #include <QStringList>
 
 #include "base/didyoumean.h"
@@ -70,16 +69,9 @@ void forEachElement(const MemoryMapElement* top, Visit visit) {
 void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
   const MemoryMapElement* root = document.rootElement();
   const QStringList& elements = knownElements();
-  // Copies made by loops share their source's place: one warning each.
-  QSet<QString> reported;
+  ReportedOnce reported;
   auto firstTime = [&](const MemoryMapElement& element, const QString& name) {
-    const SourceLocation where = document.sources.location(element);
-    const QString key = where.file + QLatin1Char(':') + QString::number(where.line) +
-                        QLatin1Char(':') + QString::number(where.column) + QLatin1Char(':') + name;
-    if (reported.contains(key))
-      return false;
-    reported.insert(key);
-    return true;
+    return reported.first(document.sources, element, name);
   };
   forEachElement(root, [&](const MemoryMapElement& element) {
     const QString tag = fromBytes(element.tagName());
