@@ -340,7 +340,7 @@ QByteArray htmlReport(const MemoryReport& report) {
     tallest = std::max(tallest, columns.back().height);
   }
   const double width = LeftMargin + static_cast<double>(std::max<size_t>(columns.size(), 1)) * (ColumnWidth + ColumnGap);
-  const double height = TopMargin + tallest + 60;
+  const double height = TopMargin + tallest + 70;
 
   QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + coordinate(width) + "\" height=\"" +
                    coordinate(height) + "\" viewBox=\"0 0 " + coordinate(width) + ' ' + coordinate(height) +
@@ -349,6 +349,11 @@ QByteArray htmlReport(const MemoryReport& report) {
     drawColumn(svg, column);
   drawArrows(svg, columns);
   drawLegend(svg, TopMargin + tallest + 30);
+  if (!report.outside.empty()) {
+    svg += "<text class=\"note\" x=\"" + coordinate(LeftMargin) + "\" y=\"" + coordinate(TopMargin + tallest + 58) +
+           "\" style=\"text-anchor: start\">" + QByteArray::number(static_cast<qulonglong>(report.outside.size())) +
+           " blocks lie outside every segment: see the table</text>\n";
+  }
   svg += "</svg>\n";
 
   const QByteArray title = "Memory usage of " + escaped(toBytes(report.elfFile));

@@ -173,9 +173,11 @@ QByteArray hexAddress(uint64_t address) {
 
 LayoutIntent layoutIntent(const LayoutModel& model) {
   LayoutIntent intent;
-  // The script lists its regions last segment first.
+  // In address order, whichever order the files or the command line gave.
   for (auto region = model.regions.rbegin(); region != model.regions.rend(); ++region)
     intent.segments.push_back({nameOf(**region), (*region)->start(), (*region)->size()});
+  std::stable_sort(intent.segments.begin(), intent.segments.end(),
+                   [](const SegmentRange& a, const SegmentRange& b) { return a.start < b.start; });
   // A run section is one that is not run elsewhere itself and whose name is
   // the whole runin text of another section, as the layout decides it.
   std::unordered_set<std::string_view> runInTexts;

@@ -55,7 +55,7 @@ struct SegmentUsage {
 
 struct MemoryReport {
   QString elfFile;
-  std::vector<SegmentUsage> segments;  // memory-map order
+  std::vector<SegmentUsage> segments;  // in the order given (the driver gives address order)
   std::vector<Block> outside;          // blocks that lie in no segment, in section order
 };
 
@@ -73,7 +73,7 @@ QByteArray hexAddress(uint64_t address);
 void appendHexAddress(QByteArray& out, uint64_t address);
 
 // What the script's section list means for the report: the segments of its
-// MEMORY block, in document order, and the sections that are reservations:
+// MEMORY block, in address order, and the sections that are reservations:
 // run sections (which hold room for the sections that run in them) and
 // sections with a size that are not loaded (a stack, a heap). The list is
 // enough; the layout walk (addresses, output order) is the linker's, and its

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "base/replacingfile.h"
 #include "ldscript/sectionlist.h"
 #include "memorymap/memorymap.h"
+#include "mkld/commandline.h"
 #include "mkld/driver.h"
 #include "report/elffile.h"
 #include "report/htmlreport.h"
@@ -30,11 +32,7 @@ struct Limit {
 };
 
 struct ReportOptions {
-  QString memoryMapFile;
-  QString memoryMapMacros;
-  QString memoryMapSegments;
-  QString sectionPlacementFile;
-  QString sectionPlacementMacros;
+  CommandLineOptions input;  // only the input options are set
   QString elfFile;
   QString htmlFile;
   QString jsonFile;
@@ -58,53 +56,76 @@ Limit parseLimit(const QString& text) {
   throw FatalError(QLatin1String("-limit wants SEGMENT=PERCENT with a percent from 0 to 100, not ") + text);
 }
 
-[[noreturn]] void usage() {
-  printError(QStringLiteral(
-      "Usage: mkld-report -memory-map-file <memory-map> [options] <elf-file>\n"
-      "       mkld-report -memory-map-segments <segments> [options] <elf-file>\n"
-      "Options: -memory-map-macros <macros>, -section-placement-file <file>,\n"
-      "  -section-placement-macros <macros>, -html <file>, -json <file>,\n"
-      "  -limit <segment>=<percent> (repeatable). See mkld-report(1).\n"));
-  std::exit(1);
+// The input options are rows of mkld's own option table, so that both tools
+// read them alike; the report adds its outputs and -limit.
+bool isInputOption(const OptionRow& row) {
+  for (const char* name : {"-memory-map-file", "-memory-map-macros", "-memory-map-segments",
+                           "-section-placement-file", "-section-placement-macros", "-section-placment-macros"}) {
+    if (qstrcmp(name, row.name) == 0)
+      return true;
+  }
+  return false;
 }
 
-ReportOptions parseArguments(int argc, char** argv) {
+struct ReportOption {
+  const char* name;
+  const char* placeholder;
+  void (*apply)(ReportOptions& options, const QString& argument);
+};
+
+const ReportOption kReportOptions[] = {
+    {"-html", "<file>", [](ReportOptions& o, const QString& value) { o.htmlFile = value; }},
+    {"-json", "<file>", [](ReportOptions& o, const QString& value) { o.jsonFile = value; }},
+    {"-limit", "<segment>=<percent>",
+     [](ReportOptions& o, const QString& value) { o.limits.push_back(parseLimit(value)); }},
+};
+
+void printReportUsage() {
+  QString usage = QStringLiteral(
+      "Usage: mkld-report -memory-map-file <memory-map> [options] <elf-file>\n"
+      "       mkld-report -memory-map-segments <segments> [options] <elf-file>\n"
+      "Options:\n");
+  for (const OptionRow& row : optionTable()) {
+    if (isInputOption(row) && row.help)
+      usage += QLatin1String("  ") + QLatin1String(row.name) + QLatin1Char(' ') + QLatin1String(row.placeholder) +
+               QLatin1Char('\n');
+  }
+  for (const ReportOption& option : kReportOptions) {
+    usage += QLatin1String("  ") + QLatin1String(option.name) + QLatin1Char(' ') + QLatin1String(option.placeholder) +
+             QLatin1Char('\n');
+  }
+  printError(usage + QLatin1String("See mkld-report(1).\n"));
+}
+
+// Nothing when the command line is incomplete.
+std::optional<ReportOptions> parseArguments(int argc, char** argv) {
   ReportOptions options;
   QStringList positional;
   for (int i = 1; i < argc; ++i) {
     const QString arg = fromBytes(argv[i]);
-    const auto value = [&]() {
-      if (i + 1 >= argc)
-        throw FatalError(QLatin1String("argument expected after ") + arg);
-      return fromBytes(argv[++i]);
+    const auto value = [&](const char* missing) {
+      if (++i == argc)
+        throw FatalError(QLatin1String(missing));
+      return fromBytes(argv[i]);
     };
-    const auto appendTo = [&](QString& list) {
-      const QString item = value();
-      list += (list.isEmpty() ? QString() : QStringLiteral(";")) + item;
-    };
-    if (arg == QLatin1String("-memory-map-file"))
-      options.memoryMapFile = value();
-    else if (arg == QLatin1String("-memory-map-segments"))
-      options.memoryMapSegments = value();
-    else if (arg == QLatin1String("-memory-map-macros"))
-      appendTo(options.memoryMapMacros);
-    else if (arg == QLatin1String("-section-placement-file"))
-      options.sectionPlacementFile = value();
-    else if (arg == QLatin1String("-section-placement-macros") || arg == QLatin1String("-section-placment-macros"))
-      appendTo(options.sectionPlacementMacros);
-    else if (arg == QLatin1String("-html"))
-      options.htmlFile = value();
-    else if (arg == QLatin1String("-json"))
-      options.jsonFile = value();
-    else if (arg == QLatin1String("-limit"))
-      options.limits.push_back(parseLimit(value()));
-    else if (arg.startsWith(QLatin1Char('-')))
+    const auto input = std::find_if(optionTable().begin(), optionTable().end(), [&](const OptionRow& row) {
+      return isInputOption(row) && arg == QLatin1String(row.name);
+    });
+    const auto own = std::find_if(std::begin(kReportOptions), std::end(kReportOptions),
+                                  [&](const ReportOption& option) { return arg == QLatin1String(option.name); });
+    if (input != optionTable().end()) {
+      input->apply(options.input, value(input->missingArgument));
+    } else if (own != std::end(kReportOptions)) {
+      const QByteArray missing = "argument required for " + toBytes(arg);
+      own->apply(options, value(missing.constData()));
+    } else if (arg.startsWith(QLatin1Char('-'))) {
       throw FatalError(QLatin1String("unknown option ") + arg);
-    else
+    } else {
       positional.append(arg);
+    }
   }
-  if ((options.memoryMapFile.isEmpty() && options.memoryMapSegments.isEmpty()) || positional.size() != 1)
-    usage();
+  if ((options.input.memoryMapFile.isEmpty() && options.input.memoryMapSegments.isEmpty()) || positional.size() != 1)
+    return std::nullopt;
   options.elfFile = positional.first();
   return options;
 }
@@ -127,16 +148,17 @@ const SegmentUsage& segmentNamed(const MemoryReport& report, const QString& name
 }
 
 int report(const ReportOptions& options) {
+  const CommandLineOptions& input = options.input;
   MemoryMap memoryMap;
-  if (!options.memoryMapFile.isEmpty()) {
-    if (!memoryMap.loadFile(options.memoryMapFile, options.memoryMapMacros, true))
+  if (!input.memoryMapFile.isEmpty()) {
+    if (!memoryMap.loadFile(input.memoryMapFile, input.memoryMapMacros, true))
       throw FatalError(QStringLiteral("cannot load memory map file"));
   } else {
-    memoryMap.loadString(buildSegmentMapText(options.memoryMapSegments));
+    memoryMap.loadString(buildSegmentMapText(input.memoryMapSegments));
   }
   MemoryMap placement;
-  const bool hasPlacement = !options.sectionPlacementFile.isEmpty();
-  if (hasPlacement && !placement.loadFile(options.sectionPlacementFile, options.sectionPlacementMacros, true))
+  const bool hasPlacement = !input.sectionPlacementFile.isEmpty();
+  if (hasPlacement && !placement.loadFile(input.sectionPlacementFile, input.sectionPlacementMacros, true))
     throw FatalError(QStringLiteral("cannot load section placement file"));
 
   QString error;
@@ -177,7 +199,12 @@ int report(const ReportOptions& options) {
 int runReport(int argc, char** argv) {
   MacroRegistry::instance();  // the built-in macro table, before anything reads it
   try {
-    return report(parseArguments(argc, argv));
+    const std::optional<ReportOptions> options = parseArguments(argc, argv);
+    if (!options) {
+      printReportUsage();
+      return 1;
+    }
+    return report(*options);
   } catch (const FatalError& e) {
     Diagnostics(false).plainError(e.message());
   } catch (const std::bad_alloc&) {
