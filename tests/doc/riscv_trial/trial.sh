@@ -2,9 +2,10 @@
 # The user trial of the documentation, kept as a link test: a three-segment
 # RV32 layout with initialised data, a function that runs from ITCM, a heap
 # and a stack at the top of RAM, written from the README and the manual page
-# alone, drawing no warning from -diagnostics, linked with the GNU toolchain (and the start-up code of
-# examples/qemu-virt, which the recipe describes) and checked with nm. Also checks that
-# -check-segment-overflow stops an oversized program with the README's line.
+# alone. mkld must draw no warning from -diagnostics; the program is linked
+# with the start-up code of examples/qemu-virt (which the recipe describes)
+# and checked with nm. Also checks that -check-segment-overflow stops an
+# oversized program with the README's line.
 #
 # Usage: trial.sh <mkld> <source folder> <scratch folder>
 # Exits 77 (skipped) only when the RISC-V toolchain is not installed.
