@@ -188,18 +188,7 @@ private:
 }  // namespace
 
 void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& section, const QString& text) {
-  const SourceLocation where{section.document ? section.document->filePath : QString(), section.element->line + 1, 0};
-  switch (severity) {
-    case Severity::Error:
-      diagnostics.error(where, text);
-      break;
-    case Severity::Warning:
-      diagnostics.warning(where, text);
-      break;
-    case Severity::Note:
-      diagnostics.note(where, text);
-      break;
-  }
+  section.document->sources.report(diagnostics, severity, *section.element, text);
 }
 
 void checkLayout(const LayoutModel& model, Diagnostics& diagnostics) {

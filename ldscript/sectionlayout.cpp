@@ -6,6 +6,7 @@
 #include "base/bytes.h"
 #include "base/console.h"
 #include "base/diagnostics.h"
+#include "base/didyoumean.h"
 #include "base/fatalerror.h"
 #include "ldscript/layoutchecks.h"
 
@@ -145,7 +146,7 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
               const QString text =
                   message({"cannot find run section "sv, *attributes.runIn, " referenced in "sv, section.stem});
               if (diagnostics_)
-                reportAt(*diagnostics_, Severity::Error, section, text);
+                reportAt(*diagnostics_, Severity::Error, section, text + suggestRunSection(*attributes.runIn));
               throw FatalError(text);
             }
             if (verbose_) {
@@ -229,6 +230,20 @@ void SectionLayout::noteCycle(const LayoutSection& section) {
     }
     reportAt(*diagnostics_, Severity::Note, waiting, text);
   }
+}
+
+// "; did you mean ..." for the first runin candidate close to a section
+// name, or empty.
+QString SectionLayout::suggestRunSection(std::string_view runIn) const {
+  QStringList names;
+  for (const LayoutSection& section : model_.sections)
+    names.append(fromBytes(section.name));
+  for (const QString& candidate : fromBytes(std::string(runIn)).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    const QString suggestion = didYouMean(candidate, names);
+    if (!suggestion.isEmpty())
+      return suggestion;
+  }
+  return QString();
 }
 
 // The first section named by a runin candidate ("a;b": a, else b), trying

@@ -9,6 +9,7 @@
 // by name) are indexed once for the whole list.
 #pragma once
 
+#include <QString>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -39,6 +40,7 @@ private:
   LayoutSection* findRunSection(const LayoutSection& section) const;
   void finish(LayoutSection& section);
   void noteCycle(const LayoutSection& section);
+  QString suggestRunSection(std::string_view runIn) const;
 
   LayoutModel& model_;
   const bool missingRunInError_;

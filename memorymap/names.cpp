@@ -108,7 +108,7 @@ void checkPlacementSegments(const MemoryMap& memoryMap, const MemoryMap& placeme
       found = found || memoryMap.findSegment(name) != nullptr;
     if (found)
       continue;
-    const qsizetype sections = placement.programSections(segment, true).size();
+    const qsizetype sections = placement.programSections(segment).size();
     QString text = QLatin1String("no memory-map segment is named \"") + segment->name() +
                    QLatin1String("\": the ") + QString::number(sections) +
                    QLatin1String(sections == 1 ? " section in it is" : " sections in it are") +

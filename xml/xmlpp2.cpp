@@ -72,7 +72,7 @@ void expandAttributes(XMLElement& element, const MacroTable& table, ExpansionBud
     if (attribute.value.find('$') == std::string::npos)
       continue;
     std::string expanded = toStdBytes(
-        expandMacros(table, fromBytes(attribute.value), false, false, &budget, undefined));
+        expandMacros(table, fromBytes(attribute.value), false, &budget, undefined));
     if (expanded != attribute.value)
       attribute.value = std::move(expanded);
   }
@@ -200,7 +200,7 @@ private:
   // Fails the load once macro expansion has spent its budget.
   void checkExpansionBudget();
   QString expand(const MacroTable& table, const std::string& text, bool searchBuiltins = false) {
-    QString expanded = expandMacros(table, fromBytes(text), false, searchBuiltins, &expansion_);
+    QString expanded = expandMacros(table, fromBytes(text), searchBuiltins, &expansion_);
     checkExpansionBudget();
     return expanded;
   }

@@ -145,6 +145,15 @@ for piece in "$readme|## The RISC-V recipe|1|CMakeLists.txt" "$readme|## The RIS
   done <lines
 done
 
+# README, silently missing input: -diagnostics prints exactly the lines shown.
+fresh diagnostics
+quick_map
+block "$readme" "### A section, a segment or an include" 1 >placement.xml
+printf '%s\n' "$(block "$readme" "### A section, a segment or an include" 2)" >command.sh
+sh command.sh >/dev/null 2>stderr.txt
+block "$readme" "### A section, a segment or an include" 3 >expected.txt
+cmp -s expected.txt stderr.txt || fail "-diagnostics example: $(cat stderr.txt)"
+
 # Manual, DEFAULT INPUT SECTIONS: each list is what mkld writes for the name.
 fresh defaults
 quick_map

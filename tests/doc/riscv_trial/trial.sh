@@ -2,9 +2,10 @@
 # The user trial of the documentation, kept as a link test: a three-segment
 # RV32 layout with initialised data, a function that runs from ITCM, a heap
 # and a stack at the top of RAM, written from the README and the manual page
-# alone, linked with the GNU toolchain (and the start-up code of
-# examples/qemu-virt, which the recipe describes) and checked with nm. Also checks that
-# -check-segment-overflow stops an oversized program with the README's line.
+# alone. mkld must draw no warning from -diagnostics; the program is linked
+# with the start-up code of examples/qemu-virt (which the recipe describes)
+# and checked with nm. Also checks that -check-segment-overflow stops an
+# oversized program with the README's line.
 #
 # Usage: trial.sh <mkld> <source folder> <scratch folder>
 # Exits 77 (skipped) only when the RISC-V toolchain is not installed.
@@ -19,8 +20,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 "$mkld" -memory-map-file "$here/memory-map.xml" -section-placement-file "$here/placement.xml" \
   -section-placement-macros "STACK_SIZE=4*1024" \
-  -symbols '__global_pointer$=__data_start__ + 0x800;HEAP_SIZE=0x1000;__heap_end=__stack_start__' \
-  -entry _start -check-segment-overflow trial.ld || exit 1
+  -symbols '__global_pointer$=__data_start__ + 0x800;__heap_end=__stack_start__' \
+  -entry _start -check-segment-overflow -diagnostics trial.ld 2>mkld.err || exit 1
+[ ! -s mkld.err ] || fail "mkld warns: $(cat mkld.err)"
 link() {  # elf, extra sources...
   elf=$1
   shift
