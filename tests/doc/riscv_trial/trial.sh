@@ -57,4 +57,27 @@ fi
 grep -qF "$(sed -n '/^### The program does not fit/,/^### /p' "$source/README.md" | grep '^error: ')" link.err ||
   fail "oversized link: $(cat link.err)"
 
+# The quick start to its end: its files and commands as written, start.o
+# from the start-up code of examples/cmake-firmware (whose stack top the
+# quick start calls __stack_end__), and its report showing each section as
+# the README does.
+quick() {
+  awk -v n="$1" '/^## Quick start/ { on = 1 } on && /^## / && !/Quick start/ { exit }
+    on && /^```/ { inside = !inside; if (inside) count++; next } inside && count == n' "$source/README.md"
+}
+mkdir quick && cd quick || exit 1
+quick 1 >memory-map.xml && quick 2 >placement.xml
+PATH=$(dirname "$mkld"):$PATH
+$gcc -march=rv32imac -mabi=ilp32 -D__stack_top=__stack_end__ -c "$source/examples/cmake-firmware/start.S" -o start.o
+echo 'const char greeting[] = "hello"; int counter = 42; int zero;
+int main(void) { return counter + zero + greeting[zero]; }' >main.c
+$gcc -march=rv32imac -mabi=ilp32 -O2 -c main.c -o main.o
+for n in 3 5 6; do
+  quick $n >step.sh
+  sh step.sh >step.out 2>&1 || fail "quick start: $(cat step.sh) $(cat step.out)"
+done
+quick 7 | awk '$2 == "run" || $2 == "reserved" || $2 == "load" { print $1, $2 }' | sort -u >shown
+awk '$2 == "run" || $2 == "reserved" || $2 == "load" { print $1, $2 }' step.out | sort -u >printed
+cmp -s shown printed || fail "quick start report: $(cat step.out)"
+
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
