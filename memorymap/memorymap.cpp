@@ -208,20 +208,25 @@ bool MemoryMap::loadString(const QString& text) {
 std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path, std::uint32_t openedBy,
                                                      const XMLElement* importElement) {
   QString expanded = expandMacros(MacroTable(), path, true);
-  if (QFileInfo(expanded).isRelative() && !filePath.isEmpty())
+  // Diagnostics name the file as the Import resolved it relative to the
+  // file naming it, as an include does; it is read by its absolute path.
+  QString shown = expanded;
+  if (QFileInfo(expanded).isRelative() && !filePath.isEmpty()) {
+    shown = fromNativePath(QFileInfo(nativePath(filePath)).path()) + QLatin1Char('/') + expanded;
     expanded = fromNativePath(QFileInfo(nativePath(filePath)).absolutePath()) + QLatin1Char('/') + expanded;
+  }
 
   std::unique_ptr<XMLElement> savedRoot = takeRoot();
 
   lastUsage = Usage();
-  bool ok = load(expanded, openedBy) && root();
+  bool ok = load(expanded, openedBy, shown) && root();
   if (!ok && diagnostics) {
     // The file named on the command line fails the run; an Import is left
     // out, and one whose file cannot be read is reported at the Import.
     if (openedBy && !readError.isEmpty() && importElement) {
       sources.report(*diagnostics, Severity::Warning, *importElement,
-                     QLatin1String("cannot read imported file \"") + expanded + QLatin1String("\": ") +
-                         readError + didYouMeanFile(expanded));
+                     QLatin1String("cannot read imported file \"") + shown + QLatin1String("\": ") +
+                         readError + didYouMeanFile(shown));
     } else {
       reportLoadProblem(*diagnostics, openedBy ? Severity::Warning : Severity::Error);
     }

@@ -778,8 +778,8 @@ void QXMLDocument::reportLoadProblem(Diagnostics& diagnostics, Severity severity
          problem.empty() ? QStringLiteral("the file cannot be read") : problem.front().text, notes);
 }
 
-bool QXMLDocument::load(const QString& path, std::uint32_t openedBy) {
-  loadedFile = sources.addFile(path, openedBy);
+bool QXMLDocument::load(const QString& path, std::uint32_t openedBy, const QString& shownAs) {
+  loadedFile = sources.addFile(shownAs.isEmpty() ? path : shownAs, openedBy);
   const QByteArray encoded = toBytes(path);
   if (encoded.contains('\0')) {
     setReadError(*this, std::string_view(encoded.constData(), static_cast<size_t>(encoded.size())),

@@ -89,8 +89,9 @@ public:
   // base/bytes.h); the message carries them. A path holding a NUL cannot be
   // opened.
   // `openedBy` is the SourceMap origin of the include or Import that reads
-  // the file, 0 for a file named by the user.
-  bool load(const QString& path, std::uint32_t openedBy = 0);
+  // the file, 0 for a file named by the user; diagnostics name the file
+  // `shownAs` when given, else `path`.
+  bool load(const QString& path, std::uint32_t openedBy = 0, const QString& shownAs = QString());
   // The SourceMap file of the last load, also when it failed.
   std::uint32_t loadedFile = 0;
   // Reports `problem` of the last load at its places in the file, the reason
