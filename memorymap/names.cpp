@@ -11,28 +11,31 @@ namespace {
 // The attributes each element of the two file formats reads. Register
 // descriptions carry many more that only other tools read, so their
 // attributes are not checked.
-QStringList knownAttributes(MemoryMapElement::Kind kind, const std::string& tagName) {
+const QStringList& knownAttributes(MemoryMapElement::Kind kind, const std::string& tagName) {
+  static const QStringList segment = {
+      QStringLiteral("name"),   QStringLiteral("start"),          QStringLiteral("size"),
+      QStringLiteral("access"), QStringLiteral("address_symbol"), QStringLiteral("size_symbol")};
+  static const QStringList section = {
+      QStringLiteral("name"),           QStringLiteral("start"),
+      QStringLiteral("size"),           QStringLiteral("alignment"),
+      QStringLiteral("load"),           QStringLiteral("keep"),
+      QStringLiteral("inputsections"),  QStringLiteral("fill"),
+      QStringLiteral("address_symbol"), QStringLiteral("end_symbol"),
+      QStringLiteral("size_symbol"),    QStringLiteral("runin"),
+      QStringLiteral("runoffset"),      QStringLiteral("place_from_segment_end")};
+  static const QStringList root = {QStringLiteral("name")};
+  static const QStringList import = {QStringLiteral("filename")};
+  static const QStringList unchecked;
   switch (kind) {
     case MemoryMapElement::MemorySegment:
-      return {QStringLiteral("name"), QStringLiteral("start"), QStringLiteral("size"),
-              QStringLiteral("access"), QStringLiteral("address_symbol"),
-              QStringLiteral("size_symbol")};
+      return segment;
     case MemoryMapElement::ProgramSection:
-      return {QStringLiteral("name"),           QStringLiteral("start"),
-              QStringLiteral("size"),           QStringLiteral("alignment"),
-              QStringLiteral("load"),           QStringLiteral("keep"),
-              QStringLiteral("inputsections"),  QStringLiteral("fill"),
-              QStringLiteral("address_symbol"), QStringLiteral("end_symbol"),
-              QStringLiteral("size_symbol"),    QStringLiteral("runin"),
-              QStringLiteral("runoffset"),      QStringLiteral("place_from_segment_end")};
+      return section;
     case MemoryMapElement::Root:
-      return {QStringLiteral("name")};
+      return root;
     default:
-      break;
+      return tagName == "Import" ? import : unchecked;
   }
-  if (tagName == "Import")
-    return {QStringLiteral("filename")};
-  return {};
 }
 
 const QStringList& knownElements() {
@@ -84,7 +87,7 @@ void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
                                   QLatin1String(">: it is ignored, its contents are still read") +
                                   didYouMean(tag, elements));
     }
-    const QStringList known = knownAttributes(element.kind(), element.tagName());
+    const QStringList& known = knownAttributes(element.kind(), element.tagName());
     if (known.isEmpty())
       return;
     for (const XMLElement::Attribute& attribute : element.attributes()) {
