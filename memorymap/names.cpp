@@ -92,6 +92,10 @@ void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
       return;
     for (const XMLElement::Attribute& attribute : element.attributes()) {
       const QString name = fromBytes(attribute.name);
+      // Namespace declarations and qualified names (a schema hint such as
+      // xsi:noNamespaceSchemaLocation) belong to other tools.
+      if (name.startsWith(QLatin1String("xmlns")) || name.contains(QLatin1Char(':')))
+        continue;
       if (!known.contains(name) && firstTime(element, name)) {
         document.sources.report(diagnostics, Severity::Warning, element,
                                 QLatin1String("unknown attribute \"") + name +
