@@ -1,38 +1,55 @@
 #include "memorymap/names.h"
 
 #include <QStringList>
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+#include <vector>
 
+#include "base/bytes.h"
 #include "base/didyoumean.h"
 #include "memorymap/memorymap.h"
-#include "base/bytes.h"
 
 namespace {
 
+// A list of names, as bytes for the check of every attribute (which must
+// not cost an allocation per attribute) and as text for the suggestion.
+struct KnownNames {
+  KnownNames(std::initializer_list<const char*> list) {
+    for (const char* name : list) {
+      bytes.emplace_back(name);
+      text.append(QLatin1String(name));
+    }
+  }
+  bool contains(const std::string& name) const {
+    return std::find(bytes.begin(), bytes.end(), name) != bytes.end();
+  }
+  std::vector<std::string> bytes;
+  QStringList text;
+};
+
 // The attributes each element of the two file formats reads. Register
 // descriptions carry many more that only other tools read, so their
-// attributes are not checked.
-QStringList knownAttributes(MemoryMapElement::Kind kind, const std::string& tagName) {
+// attributes are not checked (null).
+const KnownNames* knownAttributes(MemoryMapElement::Kind kind, const std::string& tagName) {
+  static const KnownNames segment = {"name", "start", "size", "access", "address_symbol", "size_symbol"};
+  static const KnownNames section = {"name",          "start",          "size",       "alignment",
+                                     "load",          "keep",           "inputsections", "fill",
+                                     "address_symbol", "end_symbol",    "size_symbol", "runin",
+                                     "runoffset",     "place_from_segment_end"};
+  static const KnownNames root = {"name"};
+  static const KnownNames import = {"filename"};
   switch (kind) {
     case MemoryMapElement::MemorySegment:
-      return {QStringLiteral("name"), QStringLiteral("start"), QStringLiteral("size"),
-              QStringLiteral("access"), QStringLiteral("address_symbol"),
-              QStringLiteral("size_symbol")};
+      return &segment;
     case MemoryMapElement::ProgramSection:
-      return {QStringLiteral("name"),           QStringLiteral("start"),
-              QStringLiteral("size"),           QStringLiteral("alignment"),
-              QStringLiteral("load"),           QStringLiteral("keep"),
-              QStringLiteral("inputsections"),  QStringLiteral("fill"),
-              QStringLiteral("address_symbol"), QStringLiteral("end_symbol"),
-              QStringLiteral("size_symbol"),    QStringLiteral("runin"),
-              QStringLiteral("runoffset"),      QStringLiteral("place_from_segment_end")};
+      return &section;
     case MemoryMapElement::Root:
-      return {QStringLiteral("name")};
+      return &root;
     default:
       break;
   }
-  if (tagName == "Import")
-    return {QStringLiteral("filename")};
-  return {};
+  return tagName == "Import" ? &import : nullptr;
 }
 
 const QStringList& knownElements() {
@@ -70,25 +87,27 @@ void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
   const MemoryMapElement* root = document.rootElement();
   const QStringList& elements = knownElements();
   forEachElement(root, [&](const MemoryMapElement& element) {
-    const QString tag = fromBytes(element.tagName());
     // Directives left in the tree were reported when they were kept; any
     // root element is accepted.
-    if (&element != root && element.kind() == MemoryMapElement::Other && !elements.contains(tag)) {
-      document.sources.report(diagnostics, Severity::Warning, element,
-                              QLatin1String("unknown element <") + tag +
-                                  QLatin1String(">: it is ignored, its contents are still read") +
-                                  didYouMean(tag, elements));
+    if (&element != root && element.kind() == MemoryMapElement::Other) {
+      const QString tag = fromBytes(element.tagName());
+      if (!elements.contains(tag)) {
+        document.sources.report(diagnostics, Severity::Warning, element,
+                                QLatin1String("unknown element <") + tag +
+                                    QLatin1String(">: it is ignored, its contents are still read") +
+                                    didYouMean(tag, elements));
+      }
     }
-    const QStringList known = knownAttributes(element.kind(), element.tagName());
-    if (known.isEmpty())
+    const KnownNames* known = knownAttributes(element.kind(), element.tagName());
+    if (!known)
       return;
     for (const XMLElement::Attribute& attribute : element.attributes()) {
-      const QString name = fromBytes(attribute.name);
-      if (!known.contains(name)) {
+      if (!known->contains(attribute.name)) {
+        const QString name = fromBytes(attribute.name);
         document.sources.report(diagnostics, Severity::Warning, element,
-                                QLatin1String("unknown attribute \"") + name +
-                                    QLatin1String("\" in <") + tag +
-                                    QLatin1String(">: it is ignored") + didYouMean(name, known));
+                                QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") +
+                                    fromBytes(element.tagName()) + QLatin1String(">: it is ignored") +
+                                    didYouMean(name, known->text));
       }
     }
   });
