@@ -14,9 +14,10 @@ namespace {
 constexpr qsizetype kMaxCompared = 64;
 
 // Edit distance in half-steps: a case-only difference costs 1, any other
-// substitution, insertion or deletion 2.
+// substitution, insertion, deletion or swap of two neighbours 2.
 int distance(const QString& a, const QString& b) {
-  std::vector<int> previous(static_cast<size_t>(b.size()) + 1);
+  std::vector<int> beforePrevious(static_cast<size_t>(b.size()) + 1);
+  std::vector<int> previous(beforePrevious.size());
   std::vector<int> current(previous.size());
   for (size_t j = 0; j < previous.size(); ++j)
     previous[j] = static_cast<int>(2 * j);
@@ -28,7 +29,10 @@ int distance(const QString& a, const QString& b) {
       const int change = x == y ? 0 : x.toLower() == y.toLower() ? 1 : 2;
       const size_t k = static_cast<size_t>(j) + 1;
       current[k] = std::min({previous[k] + 2, current[k - 1] + 2, previous[k - 1] + change});
+      if (i > 0 && j > 0 && x == b[j - 1] && a[i - 1] == y)
+        current[k] = std::min(current[k], beforePrevious[k - 2] + 2);
     }
+    std::swap(beforePrevious, previous);
     std::swap(previous, current);
   }
   return previous.back();

@@ -53,7 +53,7 @@ void BM_ExpandMacros(benchmark::State& state) {
       parseMacroList(QStringLiteral("BASE=0x08000000;SIZE=0x80000;NAME=FLASH"));
   const QString text = QStringLiteral("$(NAME)_$(KIND:rom) at $(BASE) + $(OFFSET:$(SIZE)) $$ end");
   for (auto _ : state)
-    benchmark::DoNotOptimize(expandMacros(table, text, false, false));
+    benchmark::DoNotOptimize(expandMacros(table, text, false));
 }
 BENCHMARK(BM_ExpandMacros);
 

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   map.limits.maxCreatedElements = 100'000;
   if (map.loadFile(main, fromBytes(parts[0]), true)) {
     for (MemoryMapElement* segment : map.memorySegments(true)) {
-      map.programSections(segment, true);
+      map.programSections(segment);
       map.findSegment(segment->name());
     }
   }

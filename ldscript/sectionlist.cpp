@@ -1,6 +1,5 @@
 #include "ldscript/sectionlist.h"
 
-#include <QHash>
 #include <QList>
 #include <unordered_map>
 
@@ -32,30 +31,6 @@ bool addSegments(LayoutModel& model, const MemoryMap& memoryMap, const MemoryMap
   model.segments.assign(segments.cbegin(), segments.cend());
   model.regions = model.segments;
   return true;
-}
-
-// The first MemorySegment of each name in depth-first document order, at any
-// depth (also inside another segment): what a lookup by name finds first.
-QHash<QString, MemoryMapElement*> segmentsByName(const MemoryMap& memoryMap) {
-  QHash<QString, MemoryMapElement*> byName;
-  XMLNode* const root = memoryMap.rootElement();
-  XMLNode* node = root;
-  while (node) {
-    auto* element = dynamic_cast<MemoryMapElement*>(node);
-    if (element && element->kind() == MemoryMapElement::MemorySegment) {
-      const QString name = element->name();
-      if (!byName.contains(name))
-        byName.insert(name, element);
-    }
-    if (node->firstChild()) {
-      node = node->firstChild();
-      continue;
-    }
-    while (node != root && !node->nextSibling())
-      node = node->parent();
-    node = node == root ? nullptr : node->nextSibling();
-  }
-  return byName;
 }
 
 // The symbol definitions as bytes, for looking up size texts.
@@ -103,7 +78,7 @@ void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const Memo
   // Appends the sections of one segment, chained after `prev`; the newest.
   auto appendChain = [&](LayoutSection* prev, const MemoryMap& document, const MemoryMapElement* documentSegment,
                          const MemoryMapElement& segment, const char* source) {
-    for (const MemoryMapElement* element : document.programSections(documentSegment, true)) {
+    for (const MemoryMapElement* element : document.programSections(documentSegment)) {
       LayoutSection& section = model.addSection(prev, *element, segment);
       section.document = &document;
       section.fixedSize = fixedSize(section.attributes, values);
@@ -128,12 +103,11 @@ void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const Memo
   }
 
   if (placement) {
-    const QHash<QString, MemoryMapElement*> mapSegments = segmentsByName(memoryMap);
     for (const MemoryMapElement* placementSegment : placement->memorySegments(true)) {
       // "RAM2;RAM": the first alternative that the memory map has.
       const MemoryMapElement* segment = nullptr;
       for (const QString& part : placementSegment->name().split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        if ((segment = mapSegments.value(part)))
+        if ((segment = memoryMap.findSegment(part)))
           break;
       }
       if (!segment)

@@ -157,7 +157,7 @@ MemoryMap::MemoryMap() : XMLPP2(0) {}
 MemoryMap::~MemoryMap() = default;
 
 std::unique_ptr<XMLElement> MemoryMap::createElement(std::string tagName) {
-  return std::make_unique<MemoryMapElement>(std::move(tagName), readOnly);
+  return std::make_unique<MemoryMapElement>(std::move(tagName));
 }
 
 MemoryMapElement* MemoryMap::rootElement() const { return asMemoryMapElement(root()); }
@@ -174,7 +174,6 @@ bool MemoryMap::loadFile(const QString& path, const QString& macros, bool prepro
     return false;
   }
   setRoot(std::move(newRoot));
-  doctypeName = doctype ? fromBytes(*doctype) : QString();
   filePath = path;
   const bool imported = importFiles();
   limits = perLoad;
@@ -208,24 +207,26 @@ bool MemoryMap::loadString(const QString& text) {
 
 std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path, std::uint32_t openedBy,
                                                      const XMLElement* importElement) {
-  QString expanded = expandMacros(MacroTable(), path, true, true);
-  if (QFileInfo(expanded).isRelative() && !filePath.isEmpty())
+  QString expanded = expandMacros(MacroTable(), path, true);
+  // Diagnostics name the file as the Import resolved it relative to the
+  // file naming it, as an include does; it is read by its absolute path.
+  QString shown = expanded;
+  if (QFileInfo(expanded).isRelative() && !filePath.isEmpty()) {
+    shown = fromNativePath(QFileInfo(nativePath(filePath)).path()) + QLatin1Char('/') + expanded;
     expanded = fromNativePath(QFileInfo(nativePath(filePath)).absolutePath()) + QLatin1Char('/') + expanded;
+  }
 
   std::unique_ptr<XMLElement> savedRoot = takeRoot();
-  const bool savedReadOnly = readOnly;
-  const QFileInfo info(nativePath(expanded));
-  readOnly = !info.isWritable();
 
   lastUsage = Usage();
-  bool ok = load(expanded, openedBy) && root();
+  bool ok = load(expanded, openedBy, shown) && root();
   if (!ok && diagnostics) {
     // The file named on the command line fails the run; an Import is left
     // out, and one whose file cannot be read is reported at the Import.
     if (openedBy && !readError.isEmpty() && importElement) {
       sources.report(*diagnostics, Severity::Warning, *importElement,
-                     QLatin1String("cannot read imported file \"") + expanded + QLatin1String("\": ") +
-                         readError + didYouMeanFile(expanded));
+                     QLatin1String("cannot read imported file \"") + shown + QLatin1String("\": ") +
+                         readError + didYouMeanFile(shown));
     } else {
       reportLoadProblem(*diagnostics, openedBy ? Severity::Warning : Severity::Error);
     }
@@ -240,12 +241,9 @@ std::unique_ptr<MemoryMapElement> MemoryMap::readFile(const QString& path, std::
 
   std::unique_ptr<XMLElement> loaded = takeRoot();
   setRoot(std::move(savedRoot));
-  readOnly = savedReadOnly;
   if (!ok)
     return nullptr;
-  auto* element = static_cast<MemoryMapElement*>(loaded.release());
-  element->lastModified = info.lastModified();
-  return std::unique_ptr<MemoryMapElement>(element);
+  return std::unique_ptr<MemoryMapElement>(static_cast<MemoryMapElement*>(loaded.release()));
 }
 
 bool MemoryMap::importFiles() {
@@ -259,8 +257,7 @@ bool MemoryMap::importFiles() {
       const std::uint32_t origin = sources.addOrigin(SourceMap::Directive::Import, *element);
       if (std::unique_ptr<MemoryMapElement> imported =
               readFile(fileName ? fromBytes(*fileName) : QString(), origin, element)) {
-        MemoryMapElement* importedRoot = imported.get();
-        importedRoot->importElement = top->replaceChild(element, std::move(imported));
+        top->replaceChild(element, std::move(imported));
       } else if (lastUsage.limitExceeded) {
         return false;
       }
@@ -277,13 +274,8 @@ QList<MemoryMapElement*> MemoryMap::memorySegments(bool reverse) const {
   return segments;
 }
 
-QList<MemoryMapElement*> MemoryMap::programSections(const MemoryMapElement* segment,
-                                                    bool inDocumentOrder) const {
-  QList<MemoryMapElement*> sections =
-      collect(const_cast<MemoryMapElement*>(segment), MemoryMapElement::ProgramSection);
-  if (!inDocumentOrder)
-    std::reverse(sections.begin(), sections.end());
-  return sections;
+QList<MemoryMapElement*> MemoryMap::programSections(const MemoryMapElement* segment) const {
+  return collect(const_cast<MemoryMapElement*>(segment), MemoryMapElement::ProgramSection);
 }
 
 MemoryMapElement* MemoryMap::findSegment(const QString& name) const {

@@ -25,19 +25,18 @@ public:
   // Every MemorySegment at any depth (not searched inside one); `reverse`
   // gives reverse document order.
   QList<MemoryMapElement*> memorySegments(bool reverse) const;
-  // Every ProgramSection below `segment` (not searched inside one).
-  QList<MemoryMapElement*> programSections(const MemoryMapElement* segment,
-                                           bool inDocumentOrder) const;
-  // The first MemorySegment in document order whose name is exactly `name`.
+  // Every ProgramSection below `segment` (not searched inside one), in
+  // document order.
+  QList<MemoryMapElement*> programSections(const MemoryMapElement* segment) const;
+  // The first MemorySegment in document order, at any depth (also inside
+  // another segment), whose name is exactly `name`.
   MemoryMapElement* findSegment(const QString& name) const;
 
   std::unique_ptr<XMLElement> createElement(std::string tagName) override;
 
   bool preprocess = false;
-  bool readOnly = false;
   QString macroList;
   QString filePath;
-  QString doctypeName;
 
 private:
   // `openedBy`: the SourceMap origin of the `importElement` that names the

@@ -31,8 +31,8 @@ MemoryMapElement::Kind kindOf(const std::string& tagName) {
 
 }  // namespace
 
-MemoryMapElement::MemoryMapElement(std::string tagName, bool readOnly)
-    : XMLElement(std::move(tagName)), readOnly(readOnly), kind_(kindOf(this->tagName())) {}
+MemoryMapElement::MemoryMapElement(std::string tagName)
+    : XMLElement(std::move(tagName)), kind_(kindOf(this->tagName())) {}
 
 QString MemoryMapElement::name() const {
   const std::string* value = attribute("name");

@@ -2,7 +2,6 @@
 // resolved start and size and the attribute accessors the generator reads.
 #pragma once
 
-#include <QDateTime>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -25,7 +24,7 @@ public:
     Other = 9,
   };
 
-  MemoryMapElement(std::string tagName, bool readOnly);
+  explicit MemoryMapElement(std::string tagName);
 
   Kind kind() const { return kind_; }
 
@@ -39,11 +38,6 @@ public:
   // made of are read through SectionAttributes (memorymap/sectionattributes.h).
   QString name() const;
   bool isReadOnly() const;  // access is exactly "ReadOnly"
-
-  // Recorded for the root element of each file read; nothing reads them.
-  std::unique_ptr<XMLNode> importElement;  // the Import element this root replaced
-  QDateTime lastModified;
-  bool readOnly;
 
 private:
   Kind kind_;

@@ -86,12 +86,16 @@ void forEachElement(const MemoryMapElement* top, Visit visit) {
 void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
   const MemoryMapElement* root = document.rootElement();
   const QStringList& elements = knownElements();
+  ReportedOnce reported;
+  auto firstTime = [&](const MemoryMapElement& element, const QString& name) {
+    return reported.first(document.sources, element, name);
+  };
   forEachElement(root, [&](const MemoryMapElement& element) {
     // Directives left in the tree were reported when they were kept; any
     // root element is accepted.
     if (&element != root && element.kind() == MemoryMapElement::Other) {
       const QString tag = fromBytes(element.tagName());
-      if (!elements.contains(tag)) {
+      if (!elements.contains(tag) && firstTime(element, QLatin1Char('<') + tag)) {
         document.sources.report(diagnostics, Severity::Warning, element,
                                 QLatin1String("unknown element <") + tag +
                                     QLatin1String(">: it is ignored, its contents are still read") +
@@ -102,7 +106,7 @@ void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
     if (!known)
       return;
     for (const XMLElement::Attribute& attribute : element.attributes()) {
-      if (!known->contains(attribute.name)) {
+      if (!known->contains(attribute.name) && firstTime(element, fromBytes(attribute.name))) {
         const QString name = fromBytes(attribute.name);
         document.sources.report(diagnostics, Severity::Warning, element,
                                 QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") +
@@ -127,7 +131,7 @@ void checkPlacementSegments(const MemoryMap& memoryMap, const MemoryMap& placeme
       found = found || memoryMap.findSegment(name) != nullptr;
     if (found)
       continue;
-    const qsizetype sections = placement.programSections(segment, true).size();
+    const qsizetype sections = placement.programSections(segment).size();
     QString text = QLatin1String("no memory-map segment is named \"") + segment->name() +
                    QLatin1String("\": the ") + QString::number(sections) +
                    QLatin1String(sections == 1 ? " section in it is" : " sections in it are") +

@@ -7,39 +7,31 @@ MacroRegistry& MacroRegistry::instance() {
 
 MacroRegistry::MacroRegistry() {
   // The date and time names store nothing: their values are the date and
-  // time of the expansion that asks for them.
-  for (const char* name : {"Date", "DateYear", "DateMonth", "DateDay", "Time", "TimeHour",
-                           "TimeMinute", "TimeSecond", "UnixTime", "HostEXE"})
-    builtins_.insert(QLatin1String(name), QString());
-  builtins_.insert(QStringLiteral("HostArch"), QStringLiteral("x64"));
-  builtins_.insert(QStringLiteral("HostOS"), QStringLiteral("linux"));
-  builtins_.insert(QStringLiteral("Micro"), QStringLiteral("RISCV"));
-  builtins_.insert(QStringLiteral("TargetID"), QStringLiteral("20"));
-  builtins_.insert(QStringLiteral("HostDLLExt"), QStringLiteral(".so"));
-  builtins_.insert(QStringLiteral("HostDLL"), QStringLiteral(".so_x64"));
+  // time of the expansion that asks for them (computedMacroValue).
+  static const char* const kBuiltins[][2] = {
+      {"Date", ""},        {"DateYear", ""},      {"DateMonth", ""}, {"DateDay", ""},
+      {"Time", ""},        {"TimeHour", ""},      {"TimeMinute", ""}, {"TimeSecond", ""},
+      {"UnixTime", ""},    {"HostArch", "x64"},   {"HostOS", "linux"}, {"Micro", "RISCV"},
+      {"TargetID", "20"},  {"HostEXE", ""},       {"HostDLLExt", ".so"}, {"HostDLL", ".so_x64"},
+  };
+  for (const auto& [name, value] : kBuiltins)
+    builtins_.insert(QLatin1String(name), QLatin1String(value));
 }
 
 std::optional<QString> computedMacroValue(QStringView name, const QDateTime& now,
                                           const QLocale& locale) {
   // Only Date spells out a month; the numeric ones use fixed ASCII digits.
-  auto format = [&now](const char* pattern) { return now.toString(QLatin1String(pattern)); };
+  static const char* const kFormats[][2] = {
+      {"DateYear", "yyyy"}, {"DateMonth", "MM"},  {"DateDay", "dd"},     {"Time", "hh:mm:ss"},
+      {"TimeHour", "hh"},   {"TimeMinute", "mm"}, {"TimeSecond", "ss"},
+  };
   if (name == QLatin1String("Date"))
     return locale.toString(now.date(), QStringLiteral("d MMMM yyyy"));
-  if (name == QLatin1String("DateYear"))
-    return format("yyyy");
-  if (name == QLatin1String("DateMonth"))
-    return format("MM");
-  if (name == QLatin1String("DateDay"))
-    return format("dd");
-  if (name == QLatin1String("Time"))
-    return format("hh:mm:ss");
-  if (name == QLatin1String("TimeHour"))
-    return format("hh");
-  if (name == QLatin1String("TimeMinute"))
-    return format("mm");
-  if (name == QLatin1String("TimeSecond"))
-    return format("ss");
   if (name == QLatin1String("UnixTime"))
     return QString::number(static_cast<quint64>(now.toSecsSinceEpoch()));
+  for (const auto& [formatted, pattern] : kFormats) {
+    if (name == QLatin1String(formatted))
+      return now.toString(QLatin1String(pattern));
+  }
   return std::nullopt;
 }

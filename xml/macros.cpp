@@ -173,8 +173,8 @@ private:
 
 }  // namespace
 
-QString expandMacros(const MacroTable& local, const QString& text, bool,
-                     bool searchBuiltins, ExpansionBudget* budget, QStringList* undefined) {
+QString expandMacros(const MacroTable& local, const QString& text, bool searchBuiltins,
+                     ExpansionBudget* budget, QStringList* undefined) {
   return Expander(local, searchBuiltins, budget, undefined).expand(text);
 }
 

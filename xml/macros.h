@@ -18,13 +18,12 @@ struct ExpansionBudget {
 };
 
 // Expands $(NAME), $(NAME:default) and $(NAME::literal) references. The local
-// table is searched first, then (by flag) the built-in table.
-// `searchSecondTable` does nothing: no second table exists any more. `budget`, when given, is charged with the characters
-// each re-scanning pass reads and writes. `undefined`, when given, gets the
-// names of references left as written (neither a value nor a default).
-QString expandMacros(const MacroTable& local, const QString& text, bool searchSecondTable,
-                     bool searchBuiltins, ExpansionBudget* budget = nullptr,
-                     QStringList* undefined = nullptr);
+// table is searched first, then (by flag) the built-in table. `budget`, when
+// given, is charged with the characters each re-scanning pass reads and
+// writes. `undefined`, when given, gets the names of references left as
+// written (neither a value nor a default).
+QString expandMacros(const MacroTable& local, const QString& text, bool searchBuiltins,
+                     ExpansionBudget* budget = nullptr, QStringList* undefined = nullptr);
 
 // "A=1;B=x=y;C" -> {A: 1, B: x=y, C: ""}; a backslash escapes ';'.
 MacroTable parseMacroList(const QString& text);

@@ -171,6 +171,16 @@ SourceLocation SourceMap::attributeLocation(const XMLElement& element, const cha
   return own;
 }
 
+bool ReportedOnce::first(const SourceMap& sources, const XMLNode& node, const QString& what) {
+  const SourceLocation where = sources.location(node);
+  const QString key = where.file + QLatin1Char(':') + QString::number(where.line) + QLatin1Char(':') +
+                      QString::number(where.column) + QLatin1Char(':') + what;
+  if (seen_.contains(key))
+    return false;
+  seen_.insert(key);
+  return true;
+}
+
 void report(Diagnostics& diagnostics, Severity severity, const SourceLocation& where,
             const QString& text, const std::vector<SourceMap::Note>& notes) {
   if (!diagnostics.located())

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -95,6 +96,17 @@ private:
   // The last file read back for attributeLocation.
   mutable std::uint32_t cachedFile_ = 0;
   mutable QByteArray cachedText_;
+};
+
+// Remembers what was reported at which place: the copies a loop makes share
+// their source's place and would repeat each report.
+class ReportedOnce {
+public:
+  // True the first time `what` is asked for the node's place.
+  bool first(const SourceMap& sources, const XMLNode& node, const QString& what);
+
+private:
+  QSet<QString> seen_;
 };
 
 // Reports a located line of `severity` followed by `notes`.

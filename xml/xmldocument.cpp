@@ -367,15 +367,11 @@ Reader::Outcome Reader::processingInstruction() {
       unterminated(p_, QLatin1String("unterminated value of \"") + quotedName(name) +
                            QLatin1String("\" in the XML declaration: its closing quote is missing"));
     }
-    ++p_;
-    std::string value(p_, valueEnd);
+    // The values (version, encoding) change nothing: the bytes are read as
+    // they are.
     p_ = valueEnd;
     stepOver();
     skipSpace();
-    if (name == "version")
-      document_.version = std::move(value);
-    else if (name == "encoding")
-      document_.encoding = std::move(value);
   }
   if (*p_ == '?')
     ++p_;
@@ -414,12 +410,10 @@ void Reader::markup(const char* open) {
     return;
   }
   if (isPrefixOf(keyword, "DOCTYPE")) {
-    const std::string_view name = readName();
+    readName();
     skipSpace();
-    if (*p_ == '>') {
-      document_.doctype = std::string(name);
+    if (*p_ == '>')
       ++p_;
-    }
   }
   // Anything else (an external identifier, <!ENTITY ...>) reads as text.
 }
@@ -784,8 +778,8 @@ void QXMLDocument::reportLoadProblem(Diagnostics& diagnostics, Severity severity
          problem.empty() ? QStringLiteral("the file cannot be read") : problem.front().text, notes);
 }
 
-bool QXMLDocument::load(const QString& path, std::uint32_t openedBy) {
-  loadedFile = sources.addFile(path, openedBy);
+bool QXMLDocument::load(const QString& path, std::uint32_t openedBy, const QString& shownAs) {
+  loadedFile = sources.addFile(shownAs.isEmpty() ? path : shownAs, openedBy);
   const QByteArray encoded = toBytes(path);
   if (encoded.contains('\0')) {
     setReadError(*this, std::string_view(encoded.constData(), static_cast<size_t>(encoded.size())),

@@ -32,7 +32,6 @@ public:
 
   // Parses a NUL-terminated buffer and makes the result the root (possibly
   // none). Returns false with errorMessage/errorLine set on a syntax error.
-  // version, encoding and doctype are set when found and kept otherwise.
   bool parse(const char* text);
   // Reads the whole file from its start, skips a UTF-8 byte-order mark and
   // parses it. A read error (or more than 1 GiB before the first NUL) gives
@@ -50,9 +49,6 @@ public:
   std::unique_ptr<XMLNode> cloneNode(const XMLNode& node);
 
   int flags;
-  std::optional<std::string> doctype;
-  std::optional<std::string> version;
-  std::optional<std::string> encoding;
   std::string errorMessage;  // at most 1023 bytes
   int errorLine = 0;
 
@@ -93,8 +89,9 @@ public:
   // base/bytes.h); the message carries them. A path holding a NUL cannot be
   // opened.
   // `openedBy` is the SourceMap origin of the include or Import that reads
-  // the file, 0 for a file named by the user.
-  bool load(const QString& path, std::uint32_t openedBy = 0);
+  // the file, 0 for a file named by the user; diagnostics name the file
+  // `shownAs` when given, else `path`.
+  bool load(const QString& path, std::uint32_t openedBy = 0, const QString& shownAs = QString());
   // The SourceMap file of the last load, also when it failed.
   std::uint32_t loadedFile = 0;
   // Reports `problem` of the last load at its places in the file, the reason

@@ -54,12 +54,6 @@ void XMLNode::appendChild(std::unique_ptr<XMLNode> node) {
   linkAfter(lastChild_, std::move(node));
 }
 
-XMLNode* XMLNode::prependChild(std::unique_ptr<XMLNode> node) {
-  XMLNode* previousFirst = firstChild_.get();
-  linkAfter(nullptr, std::move(node));
-  return previousFirst;
-}
-
 std::unique_ptr<XMLNode> XMLNode::removeChild(XMLNode* child) {
   if (!child || child->parent_ != this)
     return nullptr;
@@ -112,13 +106,6 @@ void XMLElement::setAttribute(std::string name, std::string value) {
     }
   }
   attributes_.push_back({std::move(name), std::move(value)});
-}
-
-void XMLElement::removeAttribute(std::string_view name) {
-  auto it = std::find_if(attributes_.begin(), attributes_.end(),
-                         [name](const Attribute& attribute) { return attribute.name == name; });
-  if (it != attributes_.end())
-    attributes_.erase(it);
 }
 
 const std::string* XMLElement::attribute(std::string_view name) const {

@@ -54,8 +54,6 @@ public:
 
   // Links `node` at the end of the child list; O(1) for a single node.
   void appendChild(std::unique_ptr<XMLNode> node);
-  // Links `node` at the front; returns the previous first child.
-  XMLNode* prependChild(std::unique_ptr<XMLNode> node);
   // Unlinks `child` and hands it back, detached (no parent, no next sibling);
   // null when it is not a child of this node.
   std::unique_ptr<XMLNode> removeChild(XMLNode* child);
@@ -97,12 +95,10 @@ public:
   ~XMLElement() override;
 
   const std::string& tagName() const { return tagName_; }
-  void setTagName(std::string tagName) { tagName_ = std::move(tagName); }
 
   // Replaces the value of an existing attribute in its first position, or
   // appends a new one.
   void setAttribute(std::string name, std::string value);
-  void removeAttribute(std::string_view name);
   bool hasAttribute(std::string_view name) const { return attribute(name) != nullptr; }
   // The value, or null when absent (absent and empty are different).
   const std::string* attribute(std::string_view name) const;
@@ -119,7 +115,6 @@ private:
 class XMLTextNode : public XMLNode {
 public:
   const std::string& value() const { return value_; }
-  void setValue(std::string value) { value_ = std::move(value); }
 
 protected:
   XMLTextNode(Type type, std::string value) : XMLNode(type), value_(std::move(value)) {}

@@ -7,7 +7,6 @@
 #include "xml/xmlpp2.h"
 
 #include <QDir>
-#include <QSet>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
@@ -72,7 +71,7 @@ void expandAttributes(XMLElement& element, const MacroTable& table, ExpansionBud
     if (attribute.value.find('$') == std::string::npos)
       continue;
     std::string expanded = toStdBytes(
-        expandMacros(table, fromBytes(attribute.value), false, false, &budget, undefined));
+        expandMacros(table, fromBytes(attribute.value), false, &budget, undefined));
     if (expanded != attribute.value)
       attribute.value = std::move(expanded);
   }
@@ -200,7 +199,7 @@ private:
   // Fails the load once macro expansion has spent its budget.
   void checkExpansionBudget();
   QString expand(const MacroTable& table, const std::string& text, bool searchBuiltins = false) {
-    QString expanded = expandMacros(table, fromBytes(text), false, searchBuiltins, &expansion_);
+    QString expanded = expandMacros(table, fromBytes(text), searchBuiltins, &expansion_);
     checkExpansionBudget();
     return expanded;
   }
@@ -254,9 +253,8 @@ private:
   bool limitExceeded_ = false;
   // The element being processed, for the errors of the limits.
   SourceMap::Place current_;
-  // $(NAME) references already reported, by place and name: loop copies
-  // share their source's place and would repeat them.
-  QSet<QString> reportedUndefined_;
+  // $(NAME) references already reported.
+  ReportedOnce reportedUndefined_;
   // Canonical paths of the file being processed and of every include open
   // inside it.
   QStringList openFiles_;
@@ -267,17 +265,13 @@ XMLPP2::~XMLPP2() = default;
 
 void XMLPP2::Run::reportUndefined(const XMLElement& element, const MacroTable& table,
                                   const QStringList& names) {
-  const SourceLocation where = document_.sources.location(element);
   // An include's file name is expanded once more with the built-in macros.
   const bool builtinsFollow = element.tagName() == "include";
   for (const QString& name : names) {
     if (builtinsFollow && MacroRegistry::instance().builtins().contains(name))
       continue;
-    const QString key = where.file + QLatin1Char(':') + QString::number(where.line) +
-                        QLatin1Char(':') + QString::number(where.column) + QLatin1Char(':') + name;
-    if (reportedUndefined_.contains(key))
+    if (!reportedUndefined_.first(document_.sources, element, name))
       continue;
-    reportedUndefined_.insert(key);
     QString hint = didYouMean(name, table.keys());
     if (hint.isEmpty()) {
       hint = QLatin1String("; define it in the macro list or with <define>, or give a default as "

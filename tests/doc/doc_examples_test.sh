@@ -38,6 +38,11 @@ quick_placement() { block "$readme" "## Quick start" 2; }
 
 rm -rf "$work" && mkdir -p "$work" || exit 1
 
+# Manual, EXAMPLE: its link command is the quick start's, which the RISC-V
+# trial runs.
+[ "$(block "$manual" ".SH EXAMPLE" 5)" = "$(block "$readme" "## Quick start" 5)" ] ||
+  fail "the manual's link command differs from the README's"
+
 # Manual, SEGMENT LIST: the regions come out in the order of the list.
 fresh segments
 runs "segment list" "$(block "$manual" ".SH SEGMENT LIST" 1)"
@@ -115,17 +120,19 @@ runs "global pointer fix" "$(block "$readme" "### \`\`undefined reference" 1)"
 holds "global pointer fix" firmware.ld '  __global_pointer$ = __data_start__ + 0x800;'
 holds "entry point fix" firmware.ld 'ENTRY(_start)'
 
-# README, CMake: installed as shown, the function call builds the sources of
-# examples/cmake-firmware, and so does the example's own command.
+# README, CMake: installed as shown, the calls of mkld_add_linker_script and
+# mkld_add_memory_report build the sources of examples/cmake-firmware, and so
+# does the example's own command.
 if command -v riscv64-unknown-elf-gcc >/dev/null 2>&1; then
   fresh cmake
   runs "README install" "cmake --install '$(dirname "$mkld")' --prefix '$work/prefix'"
   mkdir project && cp "$source/examples/cmake-firmware/"* project/ && ln -s "$source/examples" examples
   { echo "cmake_minimum_required(VERSION 3.25)"; echo "project(firmware C ASM)"
-    block "$readme" "## Building firmware with CMake" 2; } >project/CMakeLists.txt
-  runs "README CMake function" "cmake -S project -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=riscv-toolchain.cmake \
+    block "$readme" "## Building firmware with CMake" 2; block "$readme" "## Memory report" 2; } >project/CMakeLists.txt
+  runs "README CMake functions" "cmake -S project -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=riscv-toolchain.cmake \
     -DCMAKE_PREFIX_PATH='$work/prefix' && cmake --build build"
   holds "README CMake function" build/firmware.ld "ENTRY(_start)"
+  [ -s build/firmware.html ] && [ -s build/firmware.json ] || fail "README memory report: no page or JSON"
   runs "README CMake example" "$(block "$readme" "## Building firmware with CMake" 3 | sed "s|/opt/mkld|$work/prefix|")"
 else
   echo "riscv64-unknown-elf-gcc is not installed: the CMake examples are not built"
@@ -144,6 +151,15 @@ for piece in "$readme|## The RISC-V recipe|1|CMakeLists.txt" "$readme|## The RIS
     grep -qF -- "$line" "$source/examples/qemu-virt/$target" || fail "$heading block $n: $target lacks: $line"
   done <lines
 done
+
+# README, silently missing input: -diagnostics prints exactly the lines shown.
+fresh diagnostics
+quick_map
+block "$readme" "### A section, a segment or an include" 1 >placement.xml
+printf '%s\n' "$(block "$readme" "### A section, a segment or an include" 2)" >command.sh
+sh command.sh >/dev/null 2>stderr.txt
+block "$readme" "### A section, a segment or an include" 3 >expected.txt
+cmp -s expected.txt stderr.txt || fail "-diagnostics example: $(cat stderr.txt)"
 
 # Manual, DEFAULT INPUT SECTIONS: each list is what mkld writes for the name.
 fresh defaults

@@ -21,14 +21,14 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 class Sections {
 public:
   const MemoryMapElement& segment(const std::string& name) {
-    elements_.push_back(std::make_unique<MemoryMapElement>("MemorySegment", false));
+    elements_.push_back(std::make_unique<MemoryMapElement>("MemorySegment"));
     elements_.back()->setAttribute("name", name);
     return *elements_.back();
   }
 
   // Appends a section to the chain of `segment`.
   LayoutSection& add(const MemoryMapElement& segment, const Attributes& attributes, uint32_t start = 0) {
-    elements_.push_back(std::make_unique<MemoryMapElement>("ProgramSection", false));
+    elements_.push_back(std::make_unique<MemoryMapElement>("ProgramSection"));
     MemoryMapElement& element = *elements_.back();
     for (const auto& [name, value] : attributes)
       element.setAttribute(name, value);

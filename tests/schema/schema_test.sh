@@ -51,6 +51,16 @@ e2e/cases/hostile_nul_inside_tag/map.xml             a NUL byte inside a tag
 e2e/cases/error_unparsable_memory_map/map.xml        not well-formed: mkld fails to load it too
 e2e/cases/error_unparsable_placement/place.xml       not well-formed: mkld fails to load it too
 e2e/cases/dependency_file_lists_files_read/parts/broken.xml  not well-formed: the include fails in mkld too
+e2e/cases/diagnostics_closing_quote_missing/map.xml  a mistake -diagnostics locates: a closing quote missing
+e2e/cases/diagnostics_empty_file/map.xml             a mistake -diagnostics locates: no element
+e2e/cases/diagnostics_end_of_file_inside_element/place.xml  a mistake -diagnostics locates: an end tag missing
+e2e/cases/diagnostics_error_in_included_file/parts/stack.xml  a mistake -diagnostics locates: a mismatched end tag
+e2e/cases/diagnostics_mismatched_end_tag/place.xml   a mistake -diagnostics locates: a mismatched end tag
+e2e/cases/diagnostics_new_user_mistakes/map.xml      mistakes -diagnostics locates: a misspelt attribute
+e2e/cases/diagnostics_new_user_mistakes/place.xml    mistakes -diagnostics locates: misspelt names, an unquoted value
+e2e/cases/diagnostics_preprocessor_warnings/place.xml  mistakes -diagnostics locates: misspelt attributes
+e2e/cases/diagnostics_unterminated_attribute_value/place.xml  a mistake -diagnostics locates: an unterminated value
+e2e/cases/diagnostics_unterminated_comment/place.xml  a mistake -diagnostics locates: an unterminated comment
 "
 # Placement files use the placement schema; all other inputs (memory maps and
 # the fragments they include) the memory-map schema, which takes every

@@ -26,9 +26,8 @@ std::string tableText(const MacroTable& macros) {
   return text;
 }
 
-std::string expand(const MacroTable& local, const std::string& text, bool second = false,
-                   bool builtins = false) {
-  return toStdBytes(expandMacros(local, fromBytes(text), second, builtins));
+std::string expand(const MacroTable& local, const std::string& text, bool builtins = false) {
+  return toStdBytes(expandMacros(local, fromBytes(text), builtins));
 }
 
 struct ExpandCase {
@@ -108,30 +107,30 @@ TEST(ExpandMacros, SharedBudgetStopsEveryLaterExpansion) {
   const MacroTable local = table({{"A", "12345"}});
   ExpansionBudget budget{20, false};
   // "$(A)": 4 read, 5 written.
-  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("$(A)"), false, false, &budget)), "12345");
+  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("$(A)"), false, &budget)), "12345");
   EXPECT_EQ(budget.remaining, 11);
   EXPECT_FALSE(budget.exhausted);
-  expandMacros(local, QStringLiteral("$(A)$(A)"), false, false, &budget);
+  expandMacros(local, QStringLiteral("$(A)$(A)"), false, &budget);
   EXPECT_TRUE(budget.exhausted);
   // Spent: later texts come back unexpanded, and text without references
   // costs nothing.
-  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("$(A)"), false, false, &budget)), "$(A)");
-  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("plain"), false, false, &budget)), "plain");
+  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("$(A)"), false, &budget)), "$(A)");
+  EXPECT_EQ(toStdBytes(expandMacros(local, QStringLiteral("plain"), false, &budget)), "plain");
 }
 
 TEST(ExpandMacros, LocalTableBeforeBuiltins) {
   const MacroTable local = table({{"L", "local"}, {"HostOS", "local-os"}});
-  EXPECT_EQ(expand(local, "$(L) $(HostOS) $(Micro)", false, true), "local local-os RISCV");
-  EXPECT_EQ(expand(local, "$(L) $(HostOS) $(Micro)", false, false), "local local-os $(Micro)");
+  EXPECT_EQ(expand(local, "$(L) $(HostOS) $(Micro)", true), "local local-os RISCV");
+  EXPECT_EQ(expand(local, "$(L) $(HostOS) $(Micro)", false), "local local-os $(Micro)");
 }
 
 TEST(ExpandMacros, BuiltinsOnlyWhenAsked) {
-  EXPECT_EQ(expand({}, "$(HostOS)", false, true), "linux");
-  EXPECT_EQ(expand({}, "$(HostOS)", false, false), "$(HostOS)");
+  EXPECT_EQ(expand({}, "$(HostOS)", true), "linux");
+  EXPECT_EQ(expand({}, "$(HostOS)", false), "$(HostOS)");
   EXPECT_EQ(expand({}, "$(HostArch)/$(Micro)/$(TargetID)/[$(HostEXE)]/$(HostDLLExt)/$(HostDLL)",
-                   false, true),
+                   true),
             "x64/RISCV/20/[]/.so/.so_x64");
-  EXPECT_EQ(expand(table({{"HostOS", "none"}}), "$(HostOS)", false, true), "none");
+  EXPECT_EQ(expand(table({{"HostOS", "none"}}), "$(HostOS)", true), "none");
 }
 
 // The clock may tick between the two readings; either one is right.
@@ -149,9 +148,9 @@ void expectNow(const std::string& actual, const char* name) {
 TEST(ExpandMacros, DateAndTimeAreComputedWhereverTheNameIsFound) {
   const std::string date = expand(table({{"Date", "a fixed value"}}), "$(Date)");
   expectNow(date, "Date");
-  expectNow(expand({}, "$(DateYear)", false, true), "DateYear");
-  expectNow(expand({}, "$(Time)", false, true), "Time");
-  const std::string unixTime = expand({}, "$(UnixTime)", false, true);
+  expectNow(expand({}, "$(DateYear)", true), "DateYear");
+  expectNow(expand({}, "$(Time)", true), "Time");
+  const std::string unixTime = expand({}, "$(UnixTime)", true);
   EXPECT_EQ(unixTime.size(), 10u);
   EXPECT_EQ(unixTime.find_first_not_of("0123456789"), std::string::npos);
   // Not found at all: the fallback, not the date.

@@ -2,9 +2,10 @@
 # The user trial of the documentation, kept as a link test: a three-segment
 # RV32 layout with initialised data, a function that runs from ITCM, a heap
 # and a stack at the top of RAM, written from the README and the manual page
-# alone, linked with the GNU toolchain (and the start-up code of
-# examples/qemu-virt, which the recipe describes) and checked with nm. Also checks that
-# -check-segment-overflow stops an oversized program with the README's line.
+# alone. mkld must draw no warning from -diagnostics; the program is linked
+# with the start-up code of examples/qemu-virt (which the recipe describes)
+# and checked with nm. Also checks that -check-segment-overflow stops an
+# oversized program with the README's line.
 #
 # Usage: trial.sh <mkld> <source folder> <scratch folder>
 # Exits 77 (skipped) only when the RISC-V toolchain is not installed.
@@ -19,8 +20,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 "$mkld" -memory-map-file "$here/memory-map.xml" -section-placement-file "$here/placement.xml" \
   -section-placement-macros "STACK_SIZE=4*1024" \
-  -symbols '__global_pointer$=__data_start__ + 0x800;HEAP_SIZE=0x1000;__heap_end=__stack_start__' \
-  -entry _start -check-segment-overflow trial.ld || exit 1
+  -symbols '__global_pointer$=__data_start__ + 0x800;__heap_end=__stack_start__' \
+  -entry _start -check-segment-overflow -diagnostics trial.ld 2>mkld.err || exit 1
+[ ! -s mkld.err ] || fail "mkld warns: $(cat mkld.err)"
 link() {  # elf, extra sources...
   elf=$1
   shift
@@ -54,5 +56,28 @@ if link oversized.elf oversized.c 2>link.err; then
 fi
 grep -qF "$(sed -n '/^### The program does not fit/,/^### /p' "$source/README.md" | grep '^error: ')" link.err ||
   fail "oversized link: $(cat link.err)"
+
+# The quick start to its end: its files and commands as written, start.o
+# from the start-up code of examples/cmake-firmware (whose stack top the
+# quick start calls __stack_end__), and its report showing each section as
+# the README does.
+quick() {
+  awk -v n="$1" '/^## Quick start/ { on = 1 } on && /^## / && !/Quick start/ { exit }
+    on && /^```/ { inside = !inside; if (inside) count++; next } inside && count == n' "$source/README.md"
+}
+mkdir quick && cd quick || exit 1
+quick 1 >memory-map.xml && quick 2 >placement.xml
+PATH=$(dirname "$mkld"):$PATH
+$gcc -march=rv32imac -mabi=ilp32 -D__stack_top=__stack_end__ -c "$source/examples/cmake-firmware/start.S" -o start.o
+echo 'const char greeting[] = "hello"; int counter = 42; int zero;
+int main(void) { return counter + zero + greeting[zero]; }' >main.c
+$gcc -march=rv32imac -mabi=ilp32 -O2 -c main.c -o main.o
+for n in 3 5 6; do
+  quick $n >step.sh
+  sh step.sh >step.out 2>&1 || fail "quick start: $(cat step.sh) $(cat step.out)"
+done
+quick 7 | awk '$2 == "run" || $2 == "reserved" || $2 == "load" { print $1, $2 }' | sort -u >shown
+awk '$2 == "run" || $2 == "reserved" || $2 == "load" { print $1, $2 }' step.out | sort -u >printed
+cmp -s shown printed || fail "quick start report: $(cat step.out)"
 
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
