@@ -188,7 +188,10 @@ private:
 }  // namespace
 
 void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& section, const QString& text) {
-  section.document->sources.report(diagnostics, severity, *section.element, text);
+  if (section.document)
+    section.document->sources.report(diagnostics, severity, *section.element, text);
+  else  // a section built by hand, outside any file
+    report(diagnostics, severity, SourceLocation(), text);
 }
 
 void checkLayout(const LayoutModel& model, Diagnostics& diagnostics) {

@@ -1,55 +1,41 @@
 #include "memorymap/names.h"
 
 #include <QStringList>
-#include <algorithm>
-#include <initializer_list>
-#include <string>
-#include <vector>
 
-#include "base/bytes.h"
 #include "base/didyoumean.h"
 #include "memorymap/memorymap.h"
+#include "base/bytes.h"
 
 namespace {
 
-// A list of names, as bytes for the check of every attribute (which must
-// not cost an allocation per attribute) and as text for the suggestion.
-struct KnownNames {
-  KnownNames(std::initializer_list<const char*> list) {
-    for (const char* name : list) {
-      bytes.emplace_back(name);
-      text.append(QLatin1String(name));
-    }
-  }
-  bool contains(const std::string& name) const {
-    return std::find(bytes.begin(), bytes.end(), name) != bytes.end();
-  }
-  std::vector<std::string> bytes;
-  QStringList text;
-};
-
 // The attributes each element of the two file formats reads. Register
 // descriptions carry many more that only other tools read, so their
-// attributes are not checked (null).
-const KnownNames* knownAttributes(MemoryMapElement::Kind kind, const std::string& tagName) {
-  static const KnownNames segment = {"name", "start", "size", "access", "address_symbol", "size_symbol"};
-  static const KnownNames section = {"name",          "start",          "size",       "alignment",
-                                     "load",          "keep",           "inputsections", "fill",
-                                     "address_symbol", "end_symbol",    "size_symbol", "runin",
-                                     "runoffset",     "place_from_segment_end"};
-  static const KnownNames root = {"name"};
-  static const KnownNames import = {"filename"};
+// attributes are not checked.
+const QStringList& knownAttributes(MemoryMapElement::Kind kind, const std::string& tagName) {
+  static const QStringList segment = {
+      QStringLiteral("name"),   QStringLiteral("start"),          QStringLiteral("size"),
+      QStringLiteral("access"), QStringLiteral("address_symbol"), QStringLiteral("size_symbol")};
+  static const QStringList section = {
+      QStringLiteral("name"),           QStringLiteral("start"),
+      QStringLiteral("size"),           QStringLiteral("alignment"),
+      QStringLiteral("load"),           QStringLiteral("keep"),
+      QStringLiteral("inputsections"),  QStringLiteral("fill"),
+      QStringLiteral("address_symbol"), QStringLiteral("end_symbol"),
+      QStringLiteral("size_symbol"),    QStringLiteral("runin"),
+      QStringLiteral("runoffset"),      QStringLiteral("place_from_segment_end")};
+  static const QStringList root = {QStringLiteral("name")};
+  static const QStringList import = {QStringLiteral("filename")};
+  static const QStringList unchecked;
   switch (kind) {
     case MemoryMapElement::MemorySegment:
-      return &segment;
+      return segment;
     case MemoryMapElement::ProgramSection:
-      return &section;
+      return section;
     case MemoryMapElement::Root:
-      return &root;
+      return root;
     default:
-      break;
+      return tagName == "Import" ? import : unchecked;
   }
-  return tagName == "Import" ? &import : nullptr;
 }
 
 const QStringList& knownElements() {
@@ -91,27 +77,26 @@ void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
     return reported.first(document.sources, element, name);
   };
   forEachElement(root, [&](const MemoryMapElement& element) {
+    const QString tag = fromBytes(element.tagName());
     // Directives left in the tree were reported when they were kept; any
     // root element is accepted.
-    if (&element != root && element.kind() == MemoryMapElement::Other) {
-      const QString tag = fromBytes(element.tagName());
-      if (!elements.contains(tag) && firstTime(element, QLatin1Char('<') + tag)) {
-        document.sources.report(diagnostics, Severity::Warning, element,
-                                QLatin1String("unknown element <") + tag +
-                                    QLatin1String(">: it is ignored, its contents are still read") +
-                                    didYouMean(tag, elements));
-      }
+    if (&element != root && element.kind() == MemoryMapElement::Other && !elements.contains(tag) &&
+        firstTime(element, QLatin1Char('<') + tag)) {
+      document.sources.report(diagnostics, Severity::Warning, element,
+                              QLatin1String("unknown element <") + tag +
+                                  QLatin1String(">: it is ignored, its contents are still read") +
+                                  didYouMean(tag, elements));
     }
-    const KnownNames* known = knownAttributes(element.kind(), element.tagName());
-    if (!known)
+    const QStringList& known = knownAttributes(element.kind(), element.tagName());
+    if (known.isEmpty())
       return;
     for (const XMLElement::Attribute& attribute : element.attributes()) {
-      if (!known->contains(attribute.name) && firstTime(element, fromBytes(attribute.name))) {
-        const QString name = fromBytes(attribute.name);
+      const QString name = fromBytes(attribute.name);
+      if (!known.contains(name) && firstTime(element, name)) {
         document.sources.report(diagnostics, Severity::Warning, element,
-                                QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") +
-                                    fromBytes(element.tagName()) + QLatin1String(">: it is ignored") +
-                                    didYouMean(name, known->text));
+                                QLatin1String("unknown attribute \"") + name +
+                                    QLatin1String("\" in <") + tag +
+                                    QLatin1String(">: it is ignored") + didYouMean(name, known));
       }
     }
   });
