@@ -152,6 +152,14 @@ for piece in "$readme|## The RISC-V recipe|1|CMakeLists.txt" "$readme|## The RIS
   done <lines
 done
 
+# README, located diagnostics: every line shown is one a golden case prints.
+for n in 1 2; do
+  block "$readme" "## Located diagnostics" $n | while IFS= read -r line; do
+    cat "$source"/tests/e2e/cases/*/expected/stderr | grep -qxF -- "$line" || echo "$line"
+  done >"$work/unknown.txt"
+  [ ! -s "$work/unknown.txt" ] || fail "located diagnostics example $n, in no golden case: $(cat "$work/unknown.txt")"
+done
+
 # README, silently missing input: -diagnostics prints exactly the lines shown.
 fresh diagnostics
 quick_map

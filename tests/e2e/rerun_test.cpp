@@ -100,14 +100,6 @@ TEST_F(Rerun, ChangedScriptIsRewritten) {
   EXPECT_GT(modified(QStringLiteral("out.ld")), kLongAgo);
 }
 
-TEST_F(Rerun, ShorterScriptLeavesNoTailOfTheOldOne) {
-  write(QStringLiteral("out.ld"), QByteArray(100000, '#'));
-  ASSERT_EQ(run(), 0) << stderrText.constData();
-  const QByteArray script = read(QStringLiteral("out.ld"));
-  EXPECT_TRUE(script.startsWith("MEMORY\n"));
-  EXPECT_FALSE(script.contains('#'));
-}
-
 TEST_F(Rerun, DependencyFileIsRewrittenWhenTheScriptIsUntouched) {
   ASSERT_EQ(run(), 0) << stderrText.constData();
   EXPECT_EQ(read(QStringLiteral("out.ld.d")), kDependencies);
@@ -133,21 +125,6 @@ TEST_F(Rerun, FailedRunRemovesTheScriptAndKeepsTheOldDependencyFile) {
   EXPECT_EQ(read(QStringLiteral("out.ld.d")), kDependencies);
 }
 
-TEST_F(Rerun, FailedFirstRunWritesNoDependencyFile) {
-  QFile::remove(path(QStringLiteral("map.xml")));
-  EXPECT_EQ(run(), 1);
-  EXPECT_EQ(stderrText, "error: cannot load memory map file\n");
-  EXPECT_FALSE(QFile::exists(path(QStringLiteral("out.ld.d"))));
-  EXPECT_FALSE(QFile::exists(path(QStringLiteral("out.ld"))));
-}
-
-TEST_F(Rerun, UnwritableDependencyFileFailsTheRunAndRemovesTheScript) {
-  ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("out.ld.d")));  // a folder in the way
-  EXPECT_EQ(run(), 1);
-  EXPECT_EQ(stderrText, "error: cannot write dependency file out.ld.d\n");
-  EXPECT_FALSE(QFile::exists(path(QStringLiteral("out.ld"))));
-}
-
 TEST_F(Rerun, ImportsAreListedByTheirResolvedPath) {
   ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("board")));
   write(QStringLiteral("board/map.xml"),
@@ -161,23 +138,6 @@ TEST_F(Rerun, ImportsAreListedByTheirResolvedPath) {
   const QByteArray importPath = QDir(work.path()).absoluteFilePath(QStringLiteral("board/ram.xml")).toLatin1();
   EXPECT_EQ(read(QStringLiteral("out.ld.d")),
             "out.ld: board/map.xml \\\n  " + importPath + " \\\n  placement.xml \\\n  ram.xml\n");
-}
-
-TEST_F(Rerun, SegmentListAloneReadsNoFile) {
-  QProcess process;
-  process.setWorkingDirectory(work.path());
-  process.start(QStringLiteral(MKLD_BINARY),
-                {QStringLiteral("-memory-map-segments"), QStringLiteral("FLASH RX 0x0 0x1000"),
-                 QStringLiteral("-dependency-file"), QStringLiteral("out.ld.d"), QStringLiteral("out.ld")});
-  ASSERT_TRUE(process.waitForFinished(60000));
-  EXPECT_EQ(process.exitCode(), 0);
-  EXPECT_EQ(read(QStringLiteral("out.ld.d")), "out.ld:\n");
-}
-
-TEST_F(Rerun, DependencyFileThatIsTheScriptIsRefused) {
-  EXPECT_EQ(run({QStringLiteral("-dependency-file"), QStringLiteral("./out.ld")}), 1);
-  EXPECT_EQ(stderrText, "error: cannot write dependency file ./out.ld: it is the ld script\n");
-  EXPECT_FALSE(QFile::exists(path(QStringLiteral("out.ld"))));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 #include "memorymap/memorymap.h"
-#include "memorymap/sectionattributes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "support/casefile.h"
 
 namespace {
 
@@ -63,132 +63,17 @@ private:
   QTemporaryDir dir_;
 };
 
-TEST(MemoryMapResolve, StartsAndSizes) {
-  struct Case {
-    const char* xml;
-    const char* resolved;
-  };
-  const Case cases[] = {
-      {R"x(<Root><MemorySegment name="FLASH" start="0x08000000" size="0x80000"/></Root>)x",
-       "Root 0 0\n.MemorySegment FLASH 8000000 80000\n"},
-      // Relative starts add the enclosing segment's start; absolute ones do not.
-      {R"x(<Root><MemorySegment name="F" start="0x08000000">
-            <ProgramSection name="a" start="+0x100"/><ProgramSection name="b" start="0x100"/>
-          </MemorySegment></Root>)x",
-       "Root 0 0\n.MemorySegment F 8000000 0\n..ProgramSection a 8000100 0\n..ProgramSection b 100 0\n"},
-      // Register groups are bases; registers are not; bit fields resolve against 0.
-      {R"x(<Root><MemorySegment name="P" start="0x40000000">
-            <RegisterGroup name="G" start="+0x10" size="0x20">
-              <Register name="R" start="+4" size="0x10"><BitField name="B" start="+3" size="0X10"/>
-              <Register name="N" start="+1"/></Register>
-            </RegisterGroup></MemorySegment></Root>)x",
-       "Root 0 0\n.MemorySegment P 40000000 0\n..RegisterGroup G 40000010 20\n"
-       "...Register R 40000014 10\n....BitField B 3 848\n....Register N 40000011 0\n"},
-      // 32-bit wrap-around, failed evaluations, empty texts; text after a
-      // complete expression is ignored, so 16K is 16.
-      {R"x(<Root><MemorySegment name="W" start="0x100000000" size="0x1ffffffff"/>
-          <MemorySegment name="T" start="0xffffff00"><ProgramSection name="s" start="+0x200"/></MemorySegment>
-          <MemorySegment name="E" start="FLASH_START" size="16K"/>
-          <MemorySegment name="R" start="+FOO" size=""/>
-          <MemorySegment name="X" start="" size="1+"/></Root>)x",
-       "Root 0 0\n.MemorySegment W 0 ffffffff\n.MemorySegment T ffffff00 0\n"
-       "..ProgramSection s 100 0\n.MemorySegment E 0 10\n.MemorySegment R 0 0\n.MemorySegment X 0 0\n"},
-      // Expressions, and the integer literal rule for register sizes: it reads
-      // every character as a digit until U or L, so 1+1 is 1*10 + ('+'-'A'+10), then *10 + 1.
-      {R"x(<Root start="0x10" size="0x10"><MemorySegment name="M" start="0x1000 + 2*0x100" size="(64*1024)-0x400">
-            <Register name="a" size="020"/><Register name="b" size="0x10UL"/><Register name="c" size="1+1"/>
-          </MemorySegment></Root>)x",
-       "Root 0 0\n.MemorySegment M 1200 fc00\n..Register a 0 10\n..Register b 0 10\n..Register c 0 ffffffed\n"},
-      // Unknown elements pass the base through; Processor and Vector resolve nothing.
-      {R"x(<Root><MemorySegment name="S" start="0x2000"><Group><Processor start="1" size="2">
-            <ProgramSection name="p" start="+8"/></Processor></Group></MemorySegment></Root>)x",
-       "Root 0 0\n.MemorySegment S 2000 0\n..Group 0 0\n...Processor 0 0\n....ProgramSection p 2008 0\n"},
-  };
-  for (const Case& c : cases) {
-    MemoryMap map;
-    ASSERT_TRUE(map.loadString(fromBytes(c.xml))) << c.xml;
-    EXPECT_EQ(resolvedText(map), c.resolved) << c.xml;
-  }
-}
+class Resolves : public testing::TestWithParam<TestCase> {};
 
-TEST(SectionAttributes, AbsentEmptyAndSet) {
+TEST_P(Resolves, StartsAndSizes) {
   MemoryMap map;
-  ASSERT_TRUE(map.loadString(fromBytes(
-      R"x(<Root><ProgramSection name="set" start="1" size="2" alignment="0b100" address_symbol="a"
-            end_symbol="e" size_symbol="s" runin="r" runoffset="o" access="ReadOnly"
-            inputsections="*(x)" load="yES" fill="0xff" keep="YES" place_from_segment_end="yes"/>
-          <ProgramSection name="" start="" size="" alignment="" address_symbol="" end_symbol=""
-            size_symbol="" runin="" runoffset="" access="" inputsections="" load="" fill="" keep=""
-            place_from_segment_end=""/>
-          <ProgramSection/>
-          <ProgramSection access="readonly" load="1" keep="Y" alignment="04" place_from_segment_end="yes "/></Root>)x")));
-  QList<MemoryMapElement*> all;
-  for (XMLNode* child = map.rootElement()->firstChild(); child; child = child->nextSibling())
-    all.append(static_cast<MemoryMapElement*>(child));
-  ASSERT_EQ(all.size(), 4);
-
-  auto flags = [](const MemoryMapElement* e) {
-    const SectionAttributes a(*e);
-    std::string f;
-    for (bool b : {a.hasStart(), a.hasSize(), a.hasAlignment(), a.addressSymbol != nullptr,
-                   a.endSymbol != nullptr, a.sizeSymbol != nullptr, a.runIn != nullptr, a.runOffset != nullptr,
-                   e->isReadOnly(), a.hasInputSections(), a.isLoad(), a.fill != nullptr, a.isKeep(),
-                   a.wantsSegmentEnd()})
-      f += b ? '1' : '0';
-    return f;
-  };
-  EXPECT_EQ(flags(all[0]), "11111111111111");
-  // Empty values: present for the plain pointers, absent for the non-empty ones.
-  EXPECT_EQ(flags(all[1]), "00011111000100");
-  EXPECT_EQ(flags(all[2]), "00000000000000");
-  EXPECT_EQ(flags(all[3]), "00100000000000");
-
-  const SectionAttributes set(*all[0]);
-  EXPECT_EQ(toStdBytes(all[0]->name()) + *set.start + *set.size + *set.addressSymbol + *set.endSymbol +
-                *set.sizeSymbol + *set.runIn + *set.runOffset + *set.inputSections + *set.fill,
-            "set12aesro*(x)0xff");
-  EXPECT_EQ(set.alignmentValue, 4u);
-  EXPECT_EQ(SectionAttributes(*all[3]).alignmentValue, 4u);
-  EXPECT_EQ(SectionAttributes(*all[2]).alignmentValue, 0u);
-  EXPECT_TRUE(all[2]->name().isEmpty());
+  ASSERT_TRUE(map.loadString(fromBytes(GetParam().get("xml"))));
+  EXPECT_EQ(resolvedText(map), GetParam().get("resolved"));
 }
 
-TEST(SectionAttributes, AlignmentUsesTheIntegerLiteralRule) {
-  const std::pair<const char*, uint32_t> cases[] = {
-      {"4", 4}, {"0x4", 4}, {"04", 4}, {"0b100", 4}, {"0x10UL", 16}, {"0X10", 2120},
-      {" 8", 8}, {"-1", 0xffffffff}, {"0x", 0}, {"  ", 0}, {"12abc", 12 * 1000 + 10 * 100 + 11 * 10 + 12},
-  };
-  for (const auto& [text, value] : cases) {
-    MemoryMap map;
-    ASSERT_TRUE(map.loadString(fromBytes(std::string("<ProgramSection alignment=\"") + text + "\"/>")));
-    EXPECT_EQ(SectionAttributes(*map.rootElement()).alignmentValue, value) << text;
-  }
-}
-
-TEST(MemoryMapQueries, Orders) {
-  MemoryMap map;
-  ASSERT_TRUE(map.loadString(fromBytes(
-      R"x(<Root><MemorySegment name="A"><ProgramSection name="a1"/>
-            <MemorySegment name="inner"><ProgramSection name="a2"><ProgramSection name="nested"/></ProgramSection></MemorySegment>
-            <Wrapper><ProgramSection name="a3"/></Wrapper></MemorySegment>
-          <Unknown><MemorySegment name="B"/></Unknown>
-          <MemorySegment name="C"/><MemorySegment name="A"/></Root>)x")));
-  EXPECT_EQ(names(map.memorySegments(true)), "A C B A");
-  EXPECT_EQ(names(map.memorySegments(false)), "A B C A");
-  MemoryMapElement* a = map.memorySegments(false).first();
-  EXPECT_EQ(names(map.programSections(a)), "a1 a2 a3");
-  EXPECT_EQ(map.findSegment(QStringLiteral("A")), a);
-  EXPECT_EQ(toStdBytes(map.findSegment(QStringLiteral("inner"))->name()), "inner");
-  EXPECT_EQ(toStdBytes(map.findSegment(QStringLiteral("B"))->name()), "B");
-  EXPECT_EQ(map.findSegment(QStringLiteral("a")), nullptr);
-  EXPECT_EQ(map.findSegment(QString()), nullptr);
-}
-
-TEST(MemoryMapQueries, RootThatIsASegment) {
-  MemoryMap map;
-  ASSERT_TRUE(map.loadString(fromBytes(R"x(<MemorySegment name="only"><MemorySegment name="x"/></MemorySegment>)x")));
-  EXPECT_EQ(names(map.memorySegments(true)), "only");
-}
+INSTANTIATE_TEST_SUITE_P(Table, Resolves,
+                         testing::ValuesIn(readCases(MKLD_TEST_DATA_DIR "/memorymap/resolve_cases.txt")),
+                         CaseName());
 
 TEST(MemoryMapLoad, FailuresLeaveNoRoot) {
   TempFiles files;
@@ -304,41 +189,6 @@ TEST(MemoryMapImport, RelativeToWorkingDirectoryAfterLoadString) {
   QDir::setCurrent(saved);
   ASSERT_TRUE(loaded);
   EXPECT_EQ(names(map.memorySegments(false)), "FROM_CWD");
-}
-
-TEST(MemoryMapExamples, BundledFilesResolve) {
-  const QString dir = QStringLiteral(MKLD_TEST_DATA_DIR "/../examples/riscv-mcu/");
-  MemoryMap map;
-  ASSERT_TRUE(map.loadFile(dir + QStringLiteral("memory-map.xml"), QStringLiteral("RAM_SIZE=0x8000"), true));
-  EXPECT_EQ(resolvedText(map),
-            "Root RV32 MCU 0 0\n"
-            ".MemorySegment FLASH 20000000 40000\n"
-            ".MemorySegment RAM 80000000 8000\n"
-            ".MemorySegment PERIPHERALS 10000000 10000000\n"
-            "..RegisterGroup UART0 10013000 1000\n"
-            "...Register TXDATA 10013000 4\n"
-            "....BitField DATA 0 8\n"
-            "....BitField FULL 1f 1\n"
-            "...Register RXDATA 10013004 4\n"
-            "...Register TXCTRL 10013008 4\n"
-            "...Register RXCTRL 1001300c 4\n"
-            "...Register DIV 10013018 4\n");
-  EXPECT_TRUE(map.findSegment(QStringLiteral("FLASH"))->isReadOnly());
-  EXPECT_FALSE(map.findSegment(QStringLiteral("RAM"))->isReadOnly());
-
-  MemoryMap placement;
-  ASSERT_TRUE(placement.loadFile(dir + QStringLiteral("placement.xml"), QStringLiteral("DEBUG"), true));
-  QList<MemoryMapElement*> segments = placement.memorySegments(true);
-  EXPECT_EQ(names(segments), "RAM FLASH");
-  EXPECT_EQ(names(placement.programSections(segments[0])), ".data_run .bss .trace .heap .stack");
-  EXPECT_EQ(names(placement.programSections(segments[1])), ".vectors .init .text .rodata .data");
-  EXPECT_EQ(*SectionAttributes(*placement.programSections(segments[0]).last()).size, "0x800");
-
-  MemoryMap release;
-  ASSERT_TRUE(release.loadFile(dir + QStringLiteral("placement.xml"), QStringLiteral("STACK_SIZE=0x400"), true));
-  QList<MemoryMapElement*> ram = release.programSections(release.memorySegments(true)[0]);
-  EXPECT_EQ(names(ram), ".data_run .bss .heap .stack");
-  EXPECT_EQ(*SectionAttributes(*ram.last()).size, "0x400");
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 
 namespace {
 
+// The options themselves, their errors and the usage text are checked by the
+// golden cases of tests/e2e; these are the list syntaxes inside arguments.
+
 // Runs parseCommandLine over `args` (program name added).
 struct Parsed {
   CommandLineOptions options;
@@ -40,77 +43,6 @@ std::string symbolsText(const QMap<QString, QString>& symbols) {
   return text;
 }
 
-TEST(ParseCommandLine, OptionsFillTheRecord) {
-  Parsed p = parse({"-memory-map-file", "map.xml", "-section-placement-file", "place.xml",
-                    "-memory-map-macros", "A=1", "-memory-map-macros", "B=2",
-                    "-section-placement-macros", "C=3", "-section-placment-macros", "D=4",
-                    "-check-segment-overflow", "-no-check-unplaced-sections",
-                    "-default-fill-pattern", "0xff", "-default-fill-pattern", "0xee",
-                    "-disable-missing-runin-error", "-verbose", "out.ld"});
-  ASSERT_EQ(p.error, "");
-  EXPECT_EQ(toStdBytes(p.options.memoryMapFile), "map.xml");
-  EXPECT_EQ(toStdBytes(p.options.sectionPlacementFile), "place.xml");
-  EXPECT_EQ(toStdBytes(p.options.memoryMapMacros), "A=1;B=2");
-  EXPECT_EQ(toStdBytes(p.options.sectionPlacementMacros), "C=3;D=4");
-  EXPECT_TRUE(p.options.checkSegmentOverflow);
-  EXPECT_FALSE(p.options.checkUnplacedSections);
-  EXPECT_EQ(toStdBytes(p.options.defaultFillPattern), "0xee");
-  EXPECT_FALSE(p.options.missingRunInError);
-  EXPECT_TRUE(p.options.verbose);
-  EXPECT_EQ(toStdBytes(p.options.outputFile), "out.ld");
-}
-
-TEST(ParseCommandLine, DefaultsWhenOnlyTheRequiredAreGiven) {
-  Parsed p = parse({"out.ld", "-memory-map-segments", "FLASH RX 0x0 0x1000"});
-  ASSERT_EQ(p.error, "");
-  EXPECT_FALSE(p.options.checkSegmentOverflow);
-  EXPECT_TRUE(p.options.checkUnplacedSections);
-  EXPECT_TRUE(p.options.missingRunInError);
-  EXPECT_FALSE(p.options.verbose);
-  EXPECT_EQ(toStdBytes(p.options.memoryMapSegments), "FLASH RX 0x0 0x1000");
-  EXPECT_EQ(toStdBytes(p.options.outputFile), "out.ld");
-}
-
-TEST(ParseCommandLine, OptionArgumentIsTakenWhateverItLooksLike) {
-  Parsed p = parse({"-memory-map-file", "-verbose", "out.ld"});
-  ASSERT_EQ(p.error, "");
-  EXPECT_EQ(toStdBytes(p.options.memoryMapFile), "-verbose");
-  EXPECT_FALSE(p.options.verbose);
-  EXPECT_EQ(toStdBytes(p.options.outputFile), "out.ld");
-}
-
-TEST(ParseCommandLine, LaterFileOptionReplacesEarlier) {
-  Parsed p = parse({"-memory-map-file", "a.xml", "-memory-map-file", "b.xml", "-memory-map-segments",
-                    "x", "-memory-map-segments", "y", "out.ld"});
-  EXPECT_EQ(toStdBytes(p.options.memoryMapFile), "b.xml");
-  EXPECT_EQ(toStdBytes(p.options.memoryMapSegments), "y");
-}
-
-TEST(ParseCommandLine, Errors) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string message;
-  };
-  const Case cases[] = {
-      {{"-Verbose"}, "unknown option option -Verbose"},
-      {{"-foo", "out.ld"}, "unknown option option -foo"},
-      {{"-memory-map-file", "m.xml", "out.ld", "-"}, "unknown option option -"},
-      {{"x.ld", "-memory-map-file"}, "file required for -memory-map-file"},
-      {{"x.ld", "-default-fill-pattern"}, "pattern required for -default-fill-pattern"},
-      {{"x.ld", "-memory-map-macros"}, "macro definition required for -memory-map-macros"},
-      {{"x.ld", "-memory-map-segments"}, "segment list for -memory-map-segments"},
-      {{"x.ld", "-section-placement-file"}, "file required for -section-placement-file"},
-      {{"x.ld", "-section-placement-macros"}, "macro definition required for -section-placement-macros"},
-      {{"x.ld", "-section-placment-macros"}, "macro definition required for -section-placement-macros"},
-      {{"x.ld", "-symbols"}, "symbol definition required for -symbol"},
-      {{"x.ld", "-dependency-file"}, "file required for -dependency-file"},
-      {{"-dependency-file"}, "file required for -dependency-file"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(parse(c.args).error, c.message) << c.args.front();
-  }
-}
-
 TEST(ParseCommandLine, Symbols) {
   struct Case {
     std::vector<std::string> args;
@@ -133,37 +65,6 @@ TEST(ParseCommandLine, Symbols) {
     ASSERT_EQ(p.error, "");
     EXPECT_EQ(symbolsText(p.options.symbols), c.symbols) << c.args[1];
   }
-}
-
-TEST(ParseCommandLine, IncompleteCommandLine) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"-verbose"},
-      {"-memory-map-file", "m.xml"},
-      {"-memory-map-file", "m.xml", "a.ld", "b.ld"},
-      {"-memory-map-file", "", "out.ld"},
-      {"-memory-map-segments", "", "out.ld"},
-  };
-  for (const auto& args : cases) {
-    EXPECT_FALSE(parse(args).complete);
-  }
-}
-
-TEST(ParseCommandLine, DependencyFileExtension) {
-  Parsed p = parse({"-dependency-file", "-out.d", "-memory-map-file", "m.xml", "out.ld",
-                    "-dependency-file", "out.ld.d"});
-  ASSERT_EQ(p.error, "");
-  EXPECT_EQ(toStdBytes(p.options.dependencyFile), "out.ld.d");
-  EXPECT_EQ(toStdBytes(p.options.outputFile), "out.ld");
-  EXPECT_EQ(toStdBytes(parse({"-memory-map-file", "m.xml", "out.ld"}).options.dependencyFile), "");
-  // It is no memory-map source.
-  EXPECT_FALSE(parse({"-dependency-file", "out.d", "out.ld"}).complete);
-}
-
-TEST(ParseCommandLine, EmptyArgumentIsPositional) {
-  Parsed p = parse({"-memory-map-file", "m.xml", ""});
-  ASSERT_EQ(p.error, "");
-  EXPECT_EQ(toStdBytes(p.options.outputFile), "");
 }
 
 TEST(ParseCommandLine, NonAsciiBytesPassThrough) {

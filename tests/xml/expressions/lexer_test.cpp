@@ -59,61 +59,19 @@ class LexerTable : public testing::TestWithParam<TokenCase> {};
 
 TEST_P(LexerTable, Tokens) { EXPECT_EQ(tokens(fromBytes(GetParam().text)), GetParam().expected); }
 
+// The matcher is checked against the pattern table itself below; these are
+// the longer texts that the generated ones rarely spell.
 INSTANTIATE_TEST_SUITE_P(
-    Literals, LexerTable,
+    Texts, LexerTable,
     testing::Values(TokenCase{"0x1fUL 0xFFull 0x 0xg", "hex:0x1fUL hex:0xFFull hex:0x hex:0x id:g"},
-                    TokenCase{"0x1uL", "hex:0x1u id:L"},  // U?L?L?u?l?l?: L cannot follow u
                     TokenCase{"0x1LLUll", "hex:0x1LL id:Ull"},
-                    TokenCase{"0X10", "dec:0 id:X10"},  // the prefix is lowercase only
-                    TokenCase{"0b1012", "bin:0b101 dec:2"},
-                    TokenCase{"0b", "bin:0b"},
-                    TokenCase{"0bx", "bin:0b id:x"},
                     TokenCase{"1.5 10.25 1. .5", "float:1.5 float:10.25 dec:1 . . dec:5"},
-                    TokenCase{"1.5.5", "float:1.5 . dec:5"},
                     TokenCase{"007 1000UL 1lu 16K", "dec:007 dec:1000UL dec:1l id:u dec:16 id:K"},
                     TokenCase{"\"a b\"\"\" \"x", "str:\"a b\" str:\"\" error: unrecognised token: \"x"},
-                    TokenCase{"\"line\none\"", "str:\"line\none\""}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, LexerTable,
-    testing::Values(TokenCase{"_a$1 $ sizeof", "id:_a$1 id:$ id:sizeof"},
-                    TokenCase{"a::b:c", "id:a :: id:b : id:c"},
-                    TokenCase{"@r1 @ @_x.y", "reg:@r1 reg:@ reg:@_x . id:y"},
-                    TokenCase{"9a", "dec:9 id:a"}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Operators, LexerTable,
-    testing::Values(TokenCase{"!=!~", "!= ! ~"},
-                    TokenCase{"<<=<<<=<", "<<= << <= <"},
+                    TokenCase{"\"line\none\"", "str:\"line\none\""},
+                    TokenCase{"@r1 @ @_x.y a::b:c", "reg:@r1 reg:@ reg:@_x . id:y id:a :: id:b : id:c"},
                     TokenCase{">>>=>>>>>=>>>=>", ">>>= >>> >>= >>>= >"},
-                    TokenCase{">>= >> >= >", ">>= >> >= >"},
-                    TokenCase{"*=*/=/%=%", "*= * /= / %= %"},
-                    TokenCase{"++ += + -- -= -> -", "++ += + -- -= -> -"},
-                    TokenCase{"1---2", "dec:1 -- - dec:2"},
-                    TokenCase{"===", "== ="},
-                    TokenCase{"^=^&=&&&|=|||", "^= ^ &= && & |= || |"},
-                    TokenCase{"?=,;(){}[]", "? = , ; ( ) { } [ ]"}));
-
-INSTANTIATE_TEST_SUITE_P(
-    WhiteSpaceAndErrors, LexerTable,
-    testing::Values(TokenCase{"", ""}, TokenCase{" \t\r\n\v\f", ""},
-                    TokenCase{"1\xa0+\x85" "2", "dec:1 + dec:2"},
-                    TokenCase{"1 # 2", "dec:1 error: unrecognised token: # 2"},
-                    TokenCase{"\xff", "error: unrecognised token: \xff"},
-                    TokenCase{"a\xe9", "id:a error: unrecognised token: \xe9"},
-                    TokenCase{"`", "error: unrecognised token: `"},
-                    TokenCase{"\\", "error: unrecognised token: \\"}));
-
-TEST(Lexer, ANulCharacterIsUnrecognised) {
-  EXPECT_EQ(tokens(fromBytes(std::string("1 \0 2", 5))),
-            std::string("dec:1 error: unrecognised token: \0 2", 36));
-}
-
-TEST(Lexer, TextAfterTheLastTokenLookedAtIsNeverScanned) {
-  Lexer lexer(QStringLiteral("1 #"));
-  EXPECT_EQ(lexer.next().kind, TokenKind::DecimalLiteral);
-  EXPECT_THROW(lexer.peek(), EvaluationError);
-}
+                    TokenCase{"1\xa0+\x85" "2 # 2", "dec:1 + dec:2 error: unrecognised token: # 2"}));
 
 // The matcher against the pattern table itself, run with regular
 // expressions: both must cut every text into the same tokens.
