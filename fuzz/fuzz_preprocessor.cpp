@@ -1,7 +1,9 @@
 // The preprocessor and the document load: part 1 is a macro list, part 2 the
 // main file, parts 3 and 4 the files a.xml and b.xml that it may include or
-// Import (and that may include each other).
+// Import (and that may include each other). The located diagnostics are on,
+// as with -diagnostics, and printed (scripts/fuzz silences them).
 #include "base/bytes.h"
+#include "base/diagnostics.h"
 #include "fuzz/fuzz_support.h"
 #include "memorymap/memorymap.h"
 
@@ -10,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   writeScratchFile(QStringLiteral("a.xml"), parts[2]);
   writeScratchFile(QStringLiteral("b.xml"), parts[3]);
   const QString main = writeScratchFile(QStringLiteral("main.xml"), parts[1]);
+  Diagnostics diagnostics(true);
   MemoryMap map;
+  map.diagnostics = &diagnostics;
   // A tenth of the real budget: loops at the full million are tested by the
   // unit tests, and here they would only slow the search down.
   map.limits.maxCreatedElements = 100'000;
@@ -20,5 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       map.findSegment(segment->name());
     }
   }
+  diagnostics.flush();
   return 0;
 }
