@@ -5,8 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "xml/expressions/evaluate.h"
-#include "xml/expressions/integerliteral.h"
+#include "expressions/evaluate.h"
+#include "expressions/integerliteral.h"
 
 namespace {
 

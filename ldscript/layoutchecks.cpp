@@ -7,7 +7,7 @@
 
 #include "base/bytes.h"
 #include "memorymap/memorymap.h"
-#include "xml/expressions/evaluate.h"
+#include "expressions/evaluate.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "base/bytes.h"
 #include "base/console.h"
 #include "memorymap/memorymap.h"
-#include "xml/expressions/evaluate.h"
-#include "xml/expressions/integerliteral.h"
+#include "expressions/evaluate.h"
+#include "expressions/integerliteral.h"
 
 namespace {
 

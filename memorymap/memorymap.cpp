@@ -10,8 +10,8 @@
 #include "base/bytes.h"
 #include "base/didyoumean.h"
 #include "memorymap/names.h"
-#include "xml/expressions/evaluate.h"
-#include "xml/expressions/integerliteral.h"
+#include "expressions/evaluate.h"
+#include "expressions/integerliteral.h"
 #include "xml/macros.h"
 
 namespace {

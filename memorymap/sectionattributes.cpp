@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "memorymap/memorymapelement.h"
-#include "xml/expressions/integerliteral.h"
+#include "expressions/integerliteral.h"
 
 using namespace std::string_view_literals;
 

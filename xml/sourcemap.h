@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "base/diagnostics.h"
-#include "xml/expressions/evaluate.h"
+#include "expressions/evaluate.h"
 
 class XMLElement;
 class XMLNode;

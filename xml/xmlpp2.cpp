@@ -16,7 +16,7 @@
 
 #include "base/bytes.h"
 #include "base/didyoumean.h"
-#include "xml/expressions/evaluate.h"
+#include "expressions/evaluate.h"
 #include "xml/macroregistry.h"
 
 namespace {

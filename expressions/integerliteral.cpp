@@ -1,6 +1,6 @@
-#include "xml/expressions/integerliteral.h"
+#include "expressions/integerliteral.h"
 
-#include "xml/expressions/lexer.h"
+#include "expressions/lexer.h"
 
 namespace {
 

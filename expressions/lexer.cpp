@@ -1,6 +1,6 @@
-#include "xml/expressions/lexer.h"
+#include "expressions/lexer.h"
 
-#include "xml/expressions/evaluate.h"
+#include "expressions/evaluate.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "xml/expressions/lexer.h"
+#include "expressions/lexer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "xml/expressions/evaluate.h"
+#include "expressions/evaluate.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "xml/expressions/evaluate.h"
+#include "expressions/evaluate.h"
 
 #include <QByteArray>
 #include <climits>
 #include <limits>
 
-#include "xml/expressions/integerliteral.h"
-#include "xml/expressions/lexer.h"
-#include "xml/expressions/number.h"
+#include "expressions/integerliteral.h"
+#include "expressions/lexer.h"
+#include "expressions/number.h"
 
 namespace {
 

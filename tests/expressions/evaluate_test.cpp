@@ -1,4 +1,4 @@
-#include "xml/expressions/evaluate.h"
+#include "expressions/evaluate.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +47,7 @@ TEST_P(Evaluate, Result) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Evaluate,
-                         testing::ValuesIn(readCases(MKLD_TEST_DATA_DIR "/xml/expressions/evaluate_cases.txt")),
+                         testing::ValuesIn(readCases(MKLD_TEST_DATA_DIR "/expressions/evaluate_cases.txt")),
                          CaseName());
 
 std::string infinity() { return std::string(400, '9') + ".0"; }

@@ -1,4 +1,4 @@
-#include "xml/expressions/integerliteral.h"
+#include "expressions/integerliteral.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "xml/expressions/number.h"
+#include "expressions/number.h"
 
 #include <QLocale>
 #include <QString>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "xml/expressions/lexer.h"
+#include "expressions/lexer.h"
 
 namespace {
 
