@@ -20,30 +20,17 @@ QLatin1String severityName(Severity severity) {
 
 Diagnostics::Diagnostics(bool located) : located_(located) {}
 
-void Diagnostics::plainError(const QString& text) {
-  printError(QLatin1String("error: ") + text + QLatin1Char('\n'));
-}
-
-void Diagnostics::plainWarning(const QString& text) {
-  printError(QLatin1String("warning: ") + text + QLatin1Char('\n'));
-}
-
-void Diagnostics::error(const SourceLocation& where, const QString& text) {
-  add(Severity::Error, where, text);
-}
-
-void Diagnostics::warning(const SourceLocation& where, const QString& text) {
-  add(Severity::Warning, where, text);
-}
-
-void Diagnostics::note(const SourceLocation& where, const QString& text) {
-  add(Severity::Note, where, text);
-}
-
-void Diagnostics::add(Severity severity, const SourceLocation& where, const QString& text) {
-  if (!located_)
+void Diagnostics::report(Diagnostic diagnostic) {
+  if (diagnostic.severity == Severity::Error)
+    ++errors_;
+  if (located_ && !diagnostic.text.isEmpty()) {
+    kept_ += format(diagnostic.severity, diagnostic.where, diagnostic.text) + QLatin1Char('\n');
+    for (const Diagnostic::Note& note : diagnostic.notes)
+      kept_ += format(Severity::Note, note.where, note.text) + QLatin1Char('\n');
     return;
-  kept_.push_back({severity, where, text});
+  }
+  if (!diagnostic.plain.isEmpty())
+    printError(severityName(diagnostic.severity) + QLatin1String(": ") + diagnostic.plain + QLatin1Char('\n'));
 }
 
 QString Diagnostics::format(Severity severity, const SourceLocation& where, const QString& text) {
@@ -62,11 +49,8 @@ QString Diagnostics::format(Severity severity, const SourceLocation& where, cons
 }
 
 void Diagnostics::flush() {
-  if (kept_.empty())
+  if (kept_.isEmpty())
     return;
-  QString text;
-  for (const Located& located : kept_)
-    text += format(located.severity, located.where, located.text) + QLatin1Char('\n');
+  printError(kept_);
   kept_.clear();
-  printError(text);
 }

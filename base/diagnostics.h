@@ -1,16 +1,22 @@
-// Every message a run reports goes through one Diagnostics, owned by the
-// driver and handed to whatever reports.
+// The one diagnostic engine of a run: everything a run reports goes through
+// it, and it alone decides what is printed and whether the run failed.
 //
-// Design priority: the default output never changes. The plain lines
-// ("error: TEXT", "warning: TEXT") are printed at once, byte for byte as they
-// always were. The located lines that -diagnostics adds, in the compilers'
-// format "FILE:LINE:COLUMN: error|warning|note: TEXT", are kept and printed
-// by flush() after every plain line, and are dropped without -diagnostics, so
-// they can never change the script, the exit status or the default text.
+// A diagnostic has a severity, a place, the text of its located line and,
+// when the default output prints it, its plain text. What is printed:
+// - without -diagnostics: "error: PLAIN" / "warning: PLAIN" at once, byte for
+//   byte as the tool always printed it; nothing else;
+// - with -diagnostics: the located line "FILE:LINE:COLUMN: error: TEXT" and
+//   its notes, kept and printed by flush() after the plain lines of
+//   diagnostics that have no located text.
+// Each diagnostic is printed once either way. The run fails when an error
+// has been counted.
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <vector>
+
+enum class Severity { Error, Warning, Note };
 
 struct SourceLocation {
   QString file;    // the path as given, or as an include/Import resolved it; empty: none
@@ -18,24 +24,37 @@ struct SourceLocation {
   int column = 0;  // from 1; 0: no column (then printed as FILE:LINE: ...)
 };
 
-enum class Severity { Error, Warning, Note };
+struct Diagnostic {
+  struct Note {
+    SourceLocation where;
+    QString text;
+  };
+
+  Severity severity = Severity::Error;
+  SourceLocation where;
+  QString text;   // the located line's text; empty: no located line
+  QString plain;  // the default output's text; empty: not printed by default
+  std::vector<Note> notes;
+};
 
 class Diagnostics {
 public:
   explicit Diagnostics(bool located);  // located: -diagnostics was given
 
+  // Whether located lines are printed: code that only composes them can
+  // skip the work when not.
   bool located() const { return located_; }
 
-  // The plain lines of the default output, printed at once on standard error
-  // exactly as always: "error: TEXT\n", "warning: TEXT\n".
-  void plainError(const QString& text);
-  void plainWarning(const QString& text);
+  void report(Diagnostic diagnostic);
+  // An error or warning of the default output, with no place.
+  void reportPlain(Severity severity, const QString& text) { report({severity, {}, QString(), text, {}}); }
+  // A located line only (with -diagnostics), followed by `notes`.
+  void reportLocated(Severity severity, const SourceLocation& where, const QString& text,
+                     std::vector<Diagnostic::Note> notes = {}) {
+    report({severity, where, text, QString(), std::move(notes)});
+  }
 
-  // Located lines: kept in order and printed by flush(); dropped when
-  // !located().
-  void error(const SourceLocation& where, const QString& text);
-  void warning(const SourceLocation& where, const QString& text);
-  void note(const SourceLocation& where, const QString& text);
+  std::size_t errorCount() const { return errors_; }
 
   // Prints the kept located lines on standard error and forgets them.
   void flush();
@@ -44,13 +63,7 @@ public:
   static QString format(Severity severity, const SourceLocation& where, const QString& text);
 
 private:
-  struct Located {
-    Severity severity;
-    SourceLocation where;
-    QString text;
-  };
-  void add(Severity severity, const SourceLocation& where, const QString& text);
-
   bool located_;
-  std::vector<Located> kept_;
+  std::size_t errors_ = 0;
+  QString kept_;
 };

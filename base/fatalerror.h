@@ -1,17 +1,21 @@
-// The one error that ends a run. It carries the complete text that follows
-// "error: " on the error line; the driver is the only place that catches it,
-// prints it through the diagnostics and removes the output file.
+// The one error that ends a run. It carries its diagnostic; the driver is
+// the only place that catches it, reports it through the diagnostic engine
+// and removes the output file.
 #pragma once
 
 #include <QString>
 #include <utility>
 
+#include "base/diagnostics.h"
+
 class FatalError {
 public:
-  explicit FatalError(QString message) : message_(std::move(message)) {}
+  // An error of the default output with no place: "error: TEXT".
+  explicit FatalError(QString text) : diagnostic_{Severity::Error, {}, QString(), std::move(text), {}} {}
+  explicit FatalError(Diagnostic diagnostic) : diagnostic_(std::move(diagnostic)) {}
 
-  const QString& message() const { return message_; }
+  const Diagnostic& diagnostic() const { return diagnostic_; }
 
 private:
-  QString message_;
+  Diagnostic diagnostic_;
 };

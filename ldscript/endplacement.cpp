@@ -16,7 +16,7 @@ void markEndPlacement(LayoutModel& model, Diagnostics& diagnostics) {
           break;
         for (const LayoutSection* earlier = section->prev; earlier; earlier = earlier->prev) {
           if (earlier->attributes.wantsSegmentEnd()) {
-            diagnostics.plainWarning(QLatin1String("cannot place section ") + fromBytes(earlier->name) +
+            diagnostics.reportPlain(Severity::Warning, QLatin1String("cannot place section ") + fromBytes(earlier->name) +
                                      QLatin1String(" at end of segment because section ") +
                                      fromBytes(section->name) + QLatin1String(" does not have a fixed size"));
             break;

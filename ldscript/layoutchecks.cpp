@@ -187,11 +187,15 @@ private:
 
 }  // namespace
 
-void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& section, const QString& text) {
+Diagnostic diagnosticAt(Severity severity, const LayoutSection& section, const QString& text) {
   if (section.document)
-    section.document->sources.report(diagnostics, severity, *section.element, text);
-  else  // a section built by hand, outside any file
-    report(diagnostics, severity, SourceLocation(), text);
+    return section.document->sources.diagnostic(severity, *section.element, text);
+  return {severity, {}, text, QString(), {}};  // a section built by hand, outside any file
+}
+
+void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& section, const QString& text) {
+  if (diagnostics.located())
+    diagnostics.report(diagnosticAt(severity, section, text));
 }
 
 void checkLayout(const LayoutModel& model, Diagnostics& diagnostics) {

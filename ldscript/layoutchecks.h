@@ -9,8 +9,10 @@
 #include "base/diagnostics.h"
 #include "ldscript/layoutmodel.h"
 
-// Reports `text` at the section's ProgramSection element, followed by the
-// notes on how the element got there (include, Import, for, ...).
+// `text` at the section's ProgramSection element, followed by the notes on
+// how the element got there (include, Import, for, ...).
+Diagnostic diagnosticAt(Severity severity, const LayoutSection& section, const QString& text);
+// Reports diagnosticAt(...) when located lines are printed.
 void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& section, const QString& text);
 
 // Warns, each at the sections concerned, about:

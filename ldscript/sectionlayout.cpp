@@ -107,11 +107,10 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
         }
         if (section.layingOut) {
           const QString text = message({"cyclic memory section dependency with section "sv, section.name});
-          if (diagnostics_) {
-            reportAt(*diagnostics_, Severity::Error, section, text);
-            noteCycle(section);
-          }
-          throw FatalError(text);
+          Diagnostic error = errorAt(section, text, text);
+          if (diagnostics_)
+            noteCycle(section, error);
+          throw FatalError(std::move(error));
         }
         section.layingOut = true;
         frame.step = Frame::Step::Prepare;
@@ -129,14 +128,14 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
           section.clients = &clients->second;
         if (attributes.runIn && section.clients) {
           const QString text = message({"run section "sv, section.name, " cannot have run in sections"sv});
+          Diagnostic error = errorAt(section, text, text);
           if (diagnostics_) {
-            reportAt(*diagnostics_, Severity::Error, section, text);
             for (const LayoutSection* client : *section.clients) {
-              reportAt(*diagnostics_, Severity::Note, *client,
-                       QStringLiteral("section %1 runs in section %2").arg(nameOf(*client), nameOf(section)));
+              addNote(error, *client,
+                      QStringLiteral("section %1 runs in section %2").arg(nameOf(*client), nameOf(section)));
             }
           }
-          throw FatalError(text);
+          throw FatalError(std::move(error));
         }
 
         if (attributes.runIn) {
@@ -145,9 +144,8 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
             if (missingRunInError_) {
               const QString text =
                   message({"cannot find run section "sv, *attributes.runIn, " referenced in "sv, section.stem});
-              if (diagnostics_)
-                reportAt(*diagnostics_, Severity::Error, section, text + suggestRunSection(*attributes.runIn));
-              throw FatalError(text);
+              throw FatalError(errorAt(section, text, diagnostics_ ? text + suggestRunSection(*attributes.runIn)
+                                                                    : QString()));
             }
             if (verbose_) {
               printOutput(message({"Discarding "sv, section.name, " because run in section "sv, *attributes.runIn,
@@ -201,7 +199,7 @@ void SectionLayout::finish(LayoutSection& section) {
 // Notes, at each section of the cycle that `section` closes, what it waits
 // for: the frames from the first of `section` up to the top each wait for
 // the next.
-void SectionLayout::noteCycle(const LayoutSection& section) {
+void SectionLayout::noteCycle(const LayoutSection& section, Diagnostic& error) {
   size_t first = stack_.size() - 1;
   while (first > 0 && stack_[first - 1].section != &section)
     --first;
@@ -228,8 +226,23 @@ void SectionLayout::noteCycle(const LayoutSection& section) {
       case Frame::Step::Enter:
         continue;
     }
-    reportAt(*diagnostics_, Severity::Note, waiting, text);
+    addNote(error, waiting, text);
   }
+}
+
+Diagnostic SectionLayout::errorAt(const LayoutSection& section, const QString& plain, const QString& text) const {
+  if (!diagnostics_)
+    return {Severity::Error, {}, QString(), plain, {}};
+  Diagnostic error = diagnosticAt(Severity::Error, section, text);
+  error.plain = plain;
+  return error;
+}
+
+// The note at `section`, then how its element got there.
+void SectionLayout::addNote(Diagnostic& diagnostic, const LayoutSection& section, const QString& text) {
+  Diagnostic note = diagnosticAt(Severity::Note, section, text);
+  diagnostic.notes.push_back({note.where, note.text});
+  diagnostic.notes.insert(diagnostic.notes.end(), note.notes.begin(), note.notes.end());
 }
 
 // "; did you mean ..." for the first runin candidate close to a section

@@ -17,13 +17,14 @@
 #include "ldscript/layoutmodel.h"
 #include "ldscript/scriptoptions.h"
 
-class Diagnostics;
+#include "base/diagnostics.h"
 
 class SectionLayout {
 public:
   // Borrows the model for its lifetime and indexes its sections; the
   // sections' list facts (prev, element, name) must not change meanwhile.
-  // With `diagnostics`, an error is also reported at the sections involved.
+  // With `diagnostics` (located lines printed), an error is located at the
+  // sections involved.
   SectionLayout(LayoutModel& model, const ScriptOptions& options, Diagnostics* diagnostics = nullptr);
   ~SectionLayout();
 
@@ -39,7 +40,10 @@ private:
   LayoutSection* advance(Frame& frame);
   LayoutSection* findRunSection(const LayoutSection& section) const;
   void finish(LayoutSection& section);
-  void noteCycle(const LayoutSection& section);
+  void noteCycle(const LayoutSection& section, Diagnostic& error);
+  // The error at `section`: `plain` for the default output, `text` located.
+  Diagnostic errorAt(const LayoutSection& section, const QString& plain, const QString& text) const;
+  static void addNote(Diagnostic& diagnostic, const LayoutSection& section, const QString& text);
   QString suggestRunSection(std::string_view runIn) const;
 
   LayoutModel& model_;

@@ -75,8 +75,8 @@ void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, 
 }
 
 // Everything after the command line: the documents, the script and the
-// dependency file. Every failure ends here as one error line, and the output
-// file is removed.
+// dependency file. Every failure ends here, reported through the engine; the
+// run fails when the engine counted an error, and the output file is removed.
 int run(const CommandLineOptions& options, Diagnostics& diagnostics) {
   MemoryMap memoryMap;
   MemoryMap placement;
@@ -93,24 +93,24 @@ int run(const CommandLineOptions& options, Diagnostics& diagnostics) {
       memoryMap.loadString(buildSegmentMapText(options.memoryMapSegments));
     }
 
-    if (options.sectionPlacementFile.isEmpty()) {
-      writeScript(options, memoryMap, nullptr, diagnostics);
-      return 0;
+    const bool hasPlacement = !options.sectionPlacementFile.isEmpty();
+    if (hasPlacement) {
+      if (options.verbose) {
+        printOutput(QLatin1String("Using section placement file ") + options.sectionPlacementFile +
+                    QLatin1Char('\n'));
+      }
+      if (!placement.loadFile(options.sectionPlacementFile, options.sectionPlacementMacros, true))
+        throw FatalError(QStringLiteral("cannot load section placement file"));
+      checkPlacementSegments(memoryMap, placement, diagnostics);
     }
-    if (options.verbose) {
-      printOutput(QLatin1String("Using section placement file ") + options.sectionPlacementFile +
-                  QLatin1Char('\n'));
-    }
-    if (!placement.loadFile(options.sectionPlacementFile, options.sectionPlacementMacros, true))
-      throw FatalError(QStringLiteral("cannot load section placement file"));
-    checkPlacementSegments(memoryMap, placement, diagnostics);
-    writeScript(options, memoryMap, &placement, diagnostics);
-    return 0;
+    writeScript(options, memoryMap, hasPlacement ? &placement : nullptr, diagnostics);
   } catch (const FatalError& e) {
-    diagnostics.plainError(e.message());
+    diagnostics.report(e.diagnostic());
   } catch (const std::bad_alloc&) {
-    diagnostics.plainError(QStringLiteral("out of memory"));
+    diagnostics.reportPlain(Severity::Error, QStringLiteral("out of memory"));
   }
+  if (diagnostics.errorCount() == 0)
+    return 0;
   removeOutputFile(options.outputFile);
   return 1;
 }
@@ -156,10 +156,10 @@ int runMkld(int argc, char** argv) {
       return 1;
     }
   } catch (const FatalError& e) {
-    Diagnostics(false).plainError(e.message());
+    Diagnostics(false).report(e.diagnostic());
     return 1;
   } catch (const std::bad_alloc&) {
-    Diagnostics(false).plainError(QStringLiteral("out of memory"));
+    Diagnostics(false).reportPlain(Severity::Error, QStringLiteral("out of memory"));
     return 1;
   }
   Diagnostics diagnostics(options.diagnostics);

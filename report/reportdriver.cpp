@@ -185,7 +185,7 @@ int report(const ReportOptions& options) {
   for (const Limit& limit : options.limits) {
     const SegmentUsage& segment = segmentNamed(memoryReport, limit.segment);
     if (segment.usedPercent() > limit.percent) {
-      Diagnostics(false).plainError(segment.name + QLatin1String(" is ") +
+      Diagnostics(false).reportPlain(Severity::Error, segment.name + QLatin1String(" is ") +
                                     fromBytes(percentText(segment.usedPercent())) + QLatin1String(" full (limit ") +
                                     limit.percentText + QLatin1String("%)"));
       status = 1;
@@ -206,9 +206,9 @@ int runReport(int argc, char** argv) {
     }
     return report(*options);
   } catch (const FatalError& e) {
-    Diagnostics(false).plainError(e.message());
+    Diagnostics(false).report(e.diagnostic());
   } catch (const std::bad_alloc&) {
-    Diagnostics(false).plainError(QStringLiteral("out of memory"));
+    Diagnostics(false).reportPlain(Severity::Error, QStringLiteral("out of memory"));
   }
   return 1;
 }

@@ -103,9 +103,14 @@ void SourceMap::report(Diagnostics& diagnostics, Severity severity, const XMLNod
 void SourceMap::report(Diagnostics& diagnostics, Severity severity, const Place& place,
                        const QString& text) const {
   if (diagnostics.located()) {
-    ::report(diagnostics, severity, location(place.file, place.line, place.column), text,
-             notes(place.file, place.origin));
+    diagnostics.reportLocated(severity, location(place.file, place.line, place.column), text,
+                              notes(place.file, place.origin));
   }
+}
+
+Diagnostic SourceMap::diagnostic(Severity severity, const XMLNode& node, const QString& text,
+                                 const QString& plain) const {
+  return {severity, location(node), text, plain, notes(node)};
 }
 
 void SourceMap::reportExpression(Diagnostics& diagnostics, const XMLElement& element,
@@ -124,8 +129,8 @@ void SourceMap::reportExpression(Diagnostics& diagnostics, const XMLElement& ele
   message += rest.isEmpty() ? QLatin1String(" at the end of the text")
                             : QLatin1String(" at \"") + rest + QLatin1Char('"');
   message += QLatin1String("; ") + consequence;
-  ::report(diagnostics, Severity::Warning, attributeLocation(element, attribute, text, offset),
-           message, notes(element));
+  diagnostics.reportLocated(Severity::Warning, attributeLocation(element, attribute, text, offset),
+                            message, notes(element));
 }
 
 // Reads the start tag again from the file: attribute positions are not kept
@@ -181,21 +186,3 @@ bool ReportedOnce::first(const SourceMap& sources, const XMLNode& node, const QS
   return true;
 }
 
-void report(Diagnostics& diagnostics, Severity severity, const SourceLocation& where,
-            const QString& text, const std::vector<SourceMap::Note>& notes) {
-  if (!diagnostics.located())
-    return;
-  switch (severity) {
-    case Severity::Error:
-      diagnostics.error(where, text);
-      break;
-    case Severity::Warning:
-      diagnostics.warning(where, text);
-      break;
-    case Severity::Note:
-      diagnostics.note(where, text);
-      break;
-  }
-  for (const SourceMap::Note& note : notes)
-    diagnostics.note(note.where, note.text);
-}

@@ -26,10 +26,7 @@ public:
   // The directives that bring a node in from elsewhere.
   enum class Directive : std::uint8_t { Include, Import, For, Foreach, Xmlput };
 
-  struct Note {
-    SourceLocation where;
-    QString text;
-  };
+  using Note = Diagnostic::Note;
 
   // A node's place as the node holds it, kept apart from the node.
   struct Place {
@@ -59,6 +56,9 @@ public:
   std::vector<Note> notes(const XMLNode& node) const;
   std::vector<Note> notes(std::uint32_t file, std::uint32_t origin) const;
 
+  // `text` at the node, followed by its notes; `plain` for the default output.
+  Diagnostic diagnostic(Severity severity, const XMLNode& node, const QString& text,
+                        const QString& plain = QString()) const;
   // Reports `text` at the node, followed by its notes.
   void report(Diagnostics& diagnostics, Severity severity, const XMLNode& node,
               const QString& text) const;
@@ -108,7 +108,3 @@ public:
 private:
   QSet<QString> seen_;
 };
-
-// Reports a located line of `severity` followed by `notes`.
-void report(Diagnostics& diagnostics, Severity severity, const SourceLocation& where,
-            const QString& text, const std::vector<SourceMap::Note>& notes = {});

@@ -759,8 +759,8 @@ void QXMLDocument::reportNotices(Diagnostics& diagnostics) const {
     return;
   const std::vector<SourceMap::Note> chain = sources.notes(loadedFile, 0);
   for (const Remark& notice : notices)
-    report(diagnostics, Severity::Warning, sources.location(loadedFile, notice.line - 1, notice.column),
-           notice.text, chain);
+    diagnostics.reportLocated(Severity::Warning, sources.location(loadedFile, notice.line - 1, notice.column),
+                              notice.text, chain);
 }
 
 void QXMLDocument::reportLoadProblem(Diagnostics& diagnostics, Severity severity) const {
@@ -774,7 +774,7 @@ void QXMLDocument::reportLoadProblem(Diagnostics& diagnostics, Severity severity
   const SourceLocation where =
       problem.empty() ? sources.location(loadedFile, -1, 0)
                       : sources.location(loadedFile, problem.front().line - 1, problem.front().column);
-  report(diagnostics, severity, where,
+  diagnostics.reportLocated(severity, where,
          problem.empty() ? QStringLiteral("the file cannot be read") : problem.front().text, notes);
 }
 

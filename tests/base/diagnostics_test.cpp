@@ -10,35 +10,49 @@ namespace {
 
 TEST(Diagnostics, LocatedLineFormat) {
   struct Case {
-    Severity severity;
     SourceLocation where;
     const char* line;
   };
   const Case cases[] = {
-      {Severity::Error, {QStringLiteral("pl.xml"), 3, 14}, "pl.xml:3:14: error: TEXT"},
-      {Severity::Warning, {QStringLiteral("pl.xml"), 3, 0}, "pl.xml:3: warning: TEXT"},
-      {Severity::Note, {QStringLiteral("pl.xml"), 0, 7}, "pl.xml: note: TEXT"},
-      {Severity::Error, {QString(), 3, 14}, "error: TEXT"},
-      {Severity::Error, {QStringLiteral("jos\xe9.xml"), 1, 1}, "jos\xe9.xml:1:1: error: TEXT"},
+      {{QStringLiteral("pl.xml"), 3, 14}, "pl.xml:3:14: warning: TEXT"},
+      {{QStringLiteral("pl.xml"), 3, 0}, "pl.xml:3: warning: TEXT"},
+      {{QStringLiteral("pl.xml"), 0, 7}, "pl.xml: warning: TEXT"},
+      {{QString(), 3, 14}, "warning: TEXT"},
+      {{QStringLiteral("jos\xe9.xml"), 1, 1}, "jos\xe9.xml:1:1: warning: TEXT"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(toStdBytes(Diagnostics::format(c.severity, c.where, QStringLiteral("TEXT"))), c.line);
+    EXPECT_EQ(toStdBytes(Diagnostics::format(Severity::Warning, c.where, QStringLiteral("TEXT"))), c.line);
 }
 
-// Plain lines at once; located lines after them, in order, only when located.
-TEST(Diagnostics, PlainLinesFirstLocatedLinesOnFlush) {
-  for (const bool located : {false, true}) {
-    Diagnostics diagnostics(located);
+// Each diagnostic is printed once: its plain line at once by default, its
+// located line (when it has one) with its notes on flush under -diagnostics.
+// Every error counts, printed or not.
+TEST(Diagnostics, EachDiagnosticPrintedOnceAndErrorsCounted) {
+  const SourceLocation a{QStringLiteral("a.xml"), 2, 0};
+  const std::vector<Diagnostic> reported = {
+      {Severity::Error, a, QStringLiteral("both"), QStringLiteral("both plain"), {{a, QStringLiteral("why")}}},
+      {Severity::Warning, {}, QString(), QStringLiteral("plain only"), {}},
+      {Severity::Error, a, QStringLiteral("located only"), QString(), {}},
+      {Severity::Warning, a, QStringLiteral("warned"), QString(), {}},
+  };
+  struct Case {
+    bool located;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {false, "error: both plain\nwarning: plain only\n"},
+      {true, "warning: plain only\na.xml:2: error: both\na.xml:2: note: why\na.xml:2: error: located only\n"
+             "a.xml:2: warning: warned\n"},
+  };
+  for (const Case& c : cases) {
+    Diagnostics diagnostics(c.located);
     testing::internal::CaptureStderr();
-    diagnostics.error({QStringLiteral("a.xml"), 2, 0}, QStringLiteral("first"));
-    diagnostics.plainWarning(QStringLiteral("plain warning"));
-    diagnostics.note({QStringLiteral("b.xml"), 1, 0}, QStringLiteral("second"));
-    diagnostics.plainError(QStringLiteral("plain error"));
+    for (const Diagnostic& diagnostic : reported)
+      diagnostics.report(diagnostic);
     diagnostics.flush();
     diagnostics.flush();
-    const std::string plain = "warning: plain warning\nerror: plain error\n";
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              located ? plain + "a.xml:2: error: first\nb.xml:1: note: second\n" : plain);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.printed);
+    EXPECT_EQ(diagnostics.errorCount(), 2u);
   }
 }
 

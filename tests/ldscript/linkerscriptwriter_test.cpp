@@ -35,7 +35,7 @@ struct Script {
     try {
       script = generateLinkerScript(inputs, diagnostics);
     } catch (const FatalError& e) {
-      script = "ERROR " + toStdBytes(e.message());
+      script = "ERROR " + toStdBytes(e.diagnostic().plain);
     }
     warnings = testing::internal::GetCapturedStderr();
     return script;
@@ -68,7 +68,7 @@ std::string writeError(const QString& path, const MemoryMap& memoryMap) {
     Diagnostics diagnostics(false);
     writeLinkerScript(path, inputs, diagnostics);
   } catch (const FatalError& e) {
-    return toStdBytes(e.message());
+    return toStdBytes(e.diagnostic().plain);
   }
   return "";
 }

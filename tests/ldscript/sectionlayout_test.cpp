@@ -53,7 +53,7 @@ public:
       for (LayoutSection* entry : order)
         layout.layoutSection(*entry);
     } catch (const FatalError& e) {
-      error = "ERROR " + toStdBytes(e.message());
+      error = "ERROR " + toStdBytes(e.diagnostic().plain);
     }
     ScriptStream stream;
     writeScriptText(stream, model, options);

@@ -31,7 +31,7 @@ Parsed parse(std::vector<std::string> args) {
   try {
     parsed.complete = parseCommandLine(static_cast<int>(args.size()), argv.data(), parsed.options);
   } catch (const FatalError& e) {
-    parsed.error = toStdBytes(e.message());
+    parsed.error = toStdBytes(e.diagnostic().plain);
   }
   return parsed;
 }

@@ -20,7 +20,7 @@ std::string errorOf(const QString& target, const QStringList& prerequisites) {
   try {
     rule(target, prerequisites);
   } catch (const FatalError& e) {
-    return toStdBytes(e.message());
+    return toStdBytes(e.diagnostic().plain);
   }
   return "no error";
 }
