@@ -30,7 +30,7 @@ namespace {
 
 // The option's argument kind; None also for a line that is no option.
 OptionArgument argumentOf(const std::string& option) {
-  for (const OptionRow& row : optionTable()) {
+  for (const CommandLineOption& row : optionTable()) {
     if (option == row.name)
       return row.argument;
   }

@@ -1,6 +1,7 @@
 #include "mkld/commandline.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "base/bytes.h"
 #include "base/console.h"
@@ -16,12 +17,6 @@ const char* const kRightsHolders[] = {
     "Portions copyright (c) 2026 The mkld contributors. All rights reserved.",
 };
 
-void appendMacros(QString& field, const QString& macros) {
-  if (!field.isEmpty())
-    field += QLatin1Char(';');
-  field += macros;
-}
-
 // Items that do not give both a name and a value (A, A=, =5) are skipped:
 // they define nothing, and a firmware build should not fail over them.
 void parseSymbols(const QString& definitions, QMap<QString, QString>& symbols) {
@@ -32,14 +27,10 @@ void parseSymbols(const QString& definitions, QMap<QString, QString>& symbols) {
   }
 }
 
-// Shared by the option and its misspelt alias.
-void appendPlacementMacros(CommandLineOptions& options, const QString& macros) {
-  appendMacros(options.sectionPlacementMacros, macros);
-}
-
 using Argument = OptionArgument;
 
-const OptionRow kOptions[] = {
+// The checks come before the input options in the usage text.
+const CommandLineOption kCheckOptions[] = {
     {"-check-segment-overflow", Argument::None, nullptr, nullptr, "Add checks for segment overflow",
      [](CommandLineOptions& o, const QString&) { o.checkSegmentOverflow = true; }},
     {"-no-check-unplaced-sections", Argument::None, nullptr, nullptr, "Remove checks for unplaced sections",
@@ -50,30 +41,14 @@ const OptionRow kOptions[] = {
     {"-default-fill-pattern", Argument::Text, "<pattern>", "pattern required for -default-fill-pattern",
      "Specifies the default fill pattern for unspecified regions of memory",
      [](CommandLineOptions& o, const QString& value) { o.defaultFillPattern = value; }},
-    {"-memory-map-file", Argument::InputFile, "<file>", "file required for -memory-map-file",
-     "Generate ld script from memory map file",
-     [](CommandLineOptions& o, const QString& value) { o.memoryMapFile = value; }},
-    {"-memory-map-macros", Argument::Text, "<macros>", "macro definition required for -memory-map-macros",
-     "Define memory map file macros",
-     [](CommandLineOptions& o, const QString& value) { appendMacros(o.memoryMapMacros, value); }},
-    {"-memory-map-segments", Argument::Text, "<segments>", "segment list for -memory-map-segments",
-     "Define memory map segments",
-     [](CommandLineOptions& o, const QString& value) { o.memoryMapSegments = value; }},
-    {"-section-placement-file", Argument::InputFile, "<file>", "file required for -section-placement-file",
-     "Use section placement file",
-     [](CommandLineOptions& o, const QString& value) { o.sectionPlacementFile = value; }},
-    {"-section-placement-macros", Argument::Text, "<macros>",
-     "macro definition required for -section-placement-macros", "Define section placement file macros",
-     appendPlacementMacros},
+};
+
+const CommandLineOption kScriptOptions[] = {
     {"-symbols", Argument::Text, "<symbol-definitions>", "symbol definition required for -symbol",
      "Add symbol definitions to ld script",
      [](CommandLineOptions& o, const QString& value) { parseSymbols(value, o.symbols); }},
     {"-verbose", Argument::None, nullptr, nullptr, "Enable verbose output",
      [](CommandLineOptions& o, const QString&) { o.verbose = true; }},
-    // The misspelt name that older build files use.
-    {"-section-placment-macros", Argument::Text, "<macros>",
-     "macro definition required for -section-placement-macros", nullptr,
-     appendPlacementMacros},
     {"-dependency-file", Argument::OutputFile, "<file>", "file required for -dependency-file", nullptr,
      [](CommandLineOptions& o, const QString& value) { o.dependencyFile = value; }},
     {"-diagnostics", Argument::None, nullptr, nullptr, nullptr,
@@ -84,8 +59,8 @@ const OptionRow kOptions[] = {
      [](CommandLineOptions& o, const QString& value) { o.entry = value; }},
 };
 
-const OptionRow* findOption(const QString& name) {
-  for (const OptionRow& row : kOptions) {
+const CommandLineOption* findOption(const QString& name) {
+  for (const CommandLineOption& row : optionTable()) {
     if (name == QLatin1String(row.name))
       return &row;
   }
@@ -94,12 +69,21 @@ const OptionRow* findOption(const QString& name) {
 
 }  // namespace
 
-OptionTable optionTable() { return {kOptions, sizeof kOptions / sizeof kOptions[0]}; }
+const std::vector<CommandLineOption>& optionTable() {
+  static const std::vector<CommandLineOption> table = [] {
+    std::vector<CommandLineOption> rows(std::begin(kCheckOptions), std::end(kCheckOptions));
+    for (const CommandLineOption& row : inputOptionRows<CommandLineOptions>())
+      rows.push_back(row);
+    rows.insert(rows.end(), std::begin(kScriptOptions), std::end(kScriptOptions));
+    return rows;
+  }();
+  return table;
+}
 
 bool parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
   for (int i = 1; i < argc; ++i) {
     const QString arg = fromBytes(argv[i]);
-    const OptionRow* row = findOption(arg);
+    const CommandLineOption* row = findOption(arg);
     if (!row) {
       if (arg.startsWith(QLatin1Char('-')))
         throw FatalError(QLatin1String("unknown option option ") + arg);
@@ -140,7 +124,7 @@ void printUsage() {
       "\n"
       "  <ld-script>                         ld script output file\n"
       "  <memory-map>                        Memory map file\n");
-  for (const OptionRow& row : kOptions) {
+  for (const CommandLineOption& row : optionTable()) {
     if (!row.help)
       continue;
     QString synopsis = QLatin1String(row.name);

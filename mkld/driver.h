@@ -3,11 +3,5 @@
 // and exit status 1.
 #pragma once
 
-class QString;
-
 // Runs mkld and returns the process exit status.
 int runMkld(int argc, char** argv);
-
-// The memory-map XML text for a -memory-map-segments list
-// ("NAME ACCESS START SIZE" entries separated by ';').
-QString buildSegmentMapText(const QString& segments);

@@ -12,10 +12,10 @@
 #include "base/diagnostics.h"
 #include "base/fatalerror.h"
 #include "base/replacingfile.h"
+#include "inputs/inputoptions.h"
+#include "inputs/loadinputs.h"
 #include "ldscript/sectionlist.h"
 #include "memorymap/memorymap.h"
-#include "mkld/commandline.h"
-#include "mkld/driver.h"
 #include "report/elffile.h"
 #include "report/htmlreport.h"
 #include "report/jsonreport.h"
@@ -32,7 +32,7 @@ struct Limit {
 };
 
 struct ReportOptions {
-  CommandLineOptions input;  // only the input options are set
+  InputOptions input;
   QString elfFile;
   QString htmlFile;
   QString jsonFile;
@@ -56,16 +56,10 @@ Limit parseLimit(const QString& text) {
   throw FatalError(QLatin1String("-limit wants SEGMENT=PERCENT with a percent from 0 to 100, not ") + text);
 }
 
-// The input options are rows of mkld's own option table, so that both tools
-// read them alike; the report adds its outputs and -limit.
-bool isInputOption(const OptionRow& row) {
-  for (const char* name : {"-memory-map-file", "-memory-map-macros", "-memory-map-segments",
-                           "-section-placement-file", "-section-placement-macros", "-section-placment-macros"}) {
-    if (qstrcmp(name, row.name) == 0)
-      return true;
-  }
-  return false;
-}
+// The input options are the rows mkld reads too, so that both tools read
+// them alike; the report adds its outputs and -limit.
+using InputOption = OptionRow<InputOptions>;
+const auto kInputOptions = inputOptionRows<InputOptions>();
 
 struct ReportOption {
   const char* name;
@@ -85,8 +79,8 @@ void printReportUsage() {
       "Usage: mkld-report -memory-map-file <memory-map> [options] <elf-file>\n"
       "       mkld-report -memory-map-segments <segments> [options] <elf-file>\n"
       "Options:\n");
-  for (const OptionRow& row : optionTable()) {
-    if (isInputOption(row) && row.help)
+  for (const InputOption& row : kInputOptions) {
+    if (row.help)
       usage += QLatin1String("  ") + QLatin1String(row.name) + QLatin1Char(' ') + QLatin1String(row.placeholder) +
                QLatin1Char('\n');
   }
@@ -108,12 +102,11 @@ std::optional<ReportOptions> parseArguments(int argc, char** argv) {
         throw FatalError(QLatin1String(missing));
       return fromBytes(argv[i]);
     };
-    const auto input = std::find_if(optionTable().begin(), optionTable().end(), [&](const OptionRow& row) {
-      return isInputOption(row) && arg == QLatin1String(row.name);
-    });
+    const auto input = std::find_if(kInputOptions.begin(), kInputOptions.end(),
+                                    [&](const InputOption& row) { return arg == QLatin1String(row.name); });
     const auto own = std::find_if(std::begin(kReportOptions), std::end(kReportOptions),
                                   [&](const ReportOption& option) { return arg == QLatin1String(option.name); });
-    if (input != optionTable().end()) {
+    if (input != kInputOptions.end()) {
       input->apply(options.input, value(input->missingArgument));
     } else if (own != std::end(kReportOptions)) {
       const QByteArray missing = "argument required for " + toBytes(arg);
@@ -148,18 +141,9 @@ const SegmentUsage& segmentNamed(const MemoryReport& report, const QString& name
 }
 
 int report(const ReportOptions& options) {
-  const CommandLineOptions& input = options.input;
   MemoryMap memoryMap;
-  if (!input.memoryMapFile.isEmpty()) {
-    if (!memoryMap.loadFile(input.memoryMapFile, input.memoryMapMacros, true))
-      throw FatalError(QStringLiteral("cannot load memory map file"));
-  } else {
-    memoryMap.loadString(buildSegmentMapText(input.memoryMapSegments));
-  }
   MemoryMap placement;
-  const bool hasPlacement = !input.sectionPlacementFile.isEmpty();
-  if (hasPlacement && !placement.loadFile(input.sectionPlacementFile, input.sectionPlacementMacros, true))
-    throw FatalError(QStringLiteral("cannot load section placement file"));
+  const bool hasPlacement = loadInputs(options.input, false, memoryMap, placement);
 
   QString error;
   const std::optional<ElfFile> elf = readElfFile(options.elfFile, &error);
