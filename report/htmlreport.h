@@ -1,12 +1,21 @@
-// The memory report as one self-contained HTML page: an SVG picture with a
-// column per segment drawn to scale (tiny sections get a minimum height so
-// that they stay visible), labelled blocks, hatched free space, arrows from
-// each load image to where it runs and the numbers of each block on hover;
-// below it the same table as the standard output. Nothing is fetched.
+// The memory report as one self-contained HTML page that fits the window
+// (nothing is fetched): first one budget bar per segment that holds a
+// section, with its limit line and a colour for near and over budget; then a
+// picture with a column per such segment, each drawn to scale, thin sections
+// grouped, overflow drawn below the segment's end, arrows from each load
+// image to where it runs; then a drill-down from each segment to its
+// sections; last the segments without sections, folded, and the same table
+// as the standard output.
 #pragma once
 
 #include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <map>
 
 #include "report/memoryreport.h"
 
-QByteArray htmlReport(const MemoryReport& report);
+// The -limit of each segment that has one, in bytes.
+using SegmentLimits = std::map<QString, uint64_t>;
+
+QByteArray htmlReport(const MemoryReport& report, const SegmentLimits& limits = {});

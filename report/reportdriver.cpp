@@ -160,8 +160,14 @@ int report(const ReportOptions& options) {
   const QByteArray table = textReport(memoryReport);
   std::fwrite(table.constData(), 1, static_cast<size_t>(table.size()), stdout);
   std::fflush(stdout);
-  if (!options.htmlFile.isEmpty())
-    writeFile(options.htmlFile, htmlReport(memoryReport));
+  if (!options.htmlFile.isEmpty()) {
+    SegmentLimits limits;
+    for (const Limit& limit : options.limits) {
+      const SegmentUsage& segment = segmentNamed(memoryReport, limit.segment);
+      limits[segment.name] = static_cast<uint64_t>(limit.percent / 100 * static_cast<double>(segment.size));
+    }
+    writeFile(options.htmlFile, htmlReport(memoryReport, limits));
+  }
   if (!options.jsonFile.isEmpty())
     writeFile(options.jsonFile, jsonReport(memoryReport));
 

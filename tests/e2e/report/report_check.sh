@@ -42,22 +42,62 @@ set -- -memory-map-file "$here/memory-map.xml" -section-placement-file "$here/pl
   -section-placement-macros STACK_SIZE=0x400
 
 if [ "$mode" = browser ]; then
-  "$report" "$@" -html "$work/report.html" "$elf" >/dev/null
-  browse() {  # profile, arguments...
+  # RAM over a 5% limit; FLASH (well under 90%) within budget.
+  "$report" "$@" -limit RAM=5 -html "$work/report.html" "$elf" >/dev/null && fail "RAM=5 held"
+  browse() {  # profile, width, height, arguments...
     profile=$work/profile-$1
-    shift
-    chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
-      --disable-sync --no-first-run --user-data-dir="$profile" --window-size=1000,800 "$@"
+    window=$2,$3
+    shift 3
+    chromium --headless --no-sandbox --disable-gpu --disable-quic --disable-background-networking \
+      --disable-component-update --disable-sync --no-first-run --user-data-dir="$profile" --hide-scrollbars \
+      --window-size="$window" "$@"
   }
-  browse 1 --dump-dom "file://$work/report.html" > "$work/dom.html" 2>/dev/null
-  browse 2 --screenshot="$work/report.png" "file://$work/report.html" >/dev/null 2>&1
-  # Every segment and every allocated section is named on the page, as a
-  # block of the picture and in the table.
-  for name in FLASH RAM $("${prefix}objdump" -h "$elf" | awk '/^ *[0-9]+ / { n = $2; next } /ALLOC/ { print n }'); do
-    grep -q "<text[^>]*>$name<" "$work/dom.html" || fail "no block labelled $name in the DOM"
-    grep -Eq "^ *$name " "$work/dom.html" || fail "no table row of $name in the DOM"
+  # The page measured in a frame of each size: the check appends what it
+  # finds to the DOM (a headless window's own viewport is not the size asked).
+  for size in 1280x800 390x844; do
+    cat > "$work/measured-$size.html" <<HTML
+<!DOCTYPE html><body style="margin: 0"><iframe id="page" src="report.html"
+style="border: 0; width: ${size%x*}px; height: ${size#*x}px"></iframe><script>
+var frame = document.getElementById("page");
+frame.onload = function () {
+  var w = frame.contentWindow, d = w.document, out = [];
+  function seen(e) {
+    var r = e.getBoundingClientRect();
+    return r.height > 0 && r.top >= 0 && r.bottom <= w.innerHeight && r.left >= 0 && r.right <= w.innerWidth;
+  }
+  ["FLASH", "RAM"].forEach(function (name) {
+    var bar = d.querySelector('.budget[data-segment="' + name + '"]');
+    out.push(name + (bar && seen(bar) ? " on the first screen" : " NOT on the first screen"));
+    if (bar) out.push(name + " " + bar.className + " " + w.getComputedStyle(bar).borderLeftColor);
+  });
+  var limit = d.querySelector('.budget[data-segment="RAM"] .limit');
+  out.push(limit && limit.getBoundingClientRect().height > 0 ? "limit line in the bar" : "NO limit line in the bar");
+  out.push(d.querySelector('.segment[data-segment="RAM"] .limit line') ? "limit line in the picture" : "NO line");
+  out.push(d.documentElement.scrollWidth <= w.innerWidth ? "no page-wide scrolling" : "the page is too wide");
+  out.push(d.querySelector(".picture").getBoundingClientRect().right <= w.innerWidth ? "the picture fits" : "cut off");
+  document.body.insertAdjacentHTML("beforeend", "<pre id=measured>" + w.innerWidth + "x" + w.innerHeight + "\\n" +
+                                   out.join("\\n") + "</pre>");
+};
+</script>
+HTML
+    browse "$size" 1400 1000 --allow-file-access-from-files --dump-dom "file://$work/measured-$size.html" \
+      > "$work/dom-$size.html" 2>/dev/null
+    sed -n '/<pre id="measured">/,/<\/pre>/p' "$work/dom-$size.html" > "$work/measured-$size.txt"
+    for expected in "$size" "FLASH on the first screen" "RAM on the first screen" "FLASH budget ok rgb(46, 125, 50)" \
+        "RAM budget over rgb(198, 40, 40)" "limit line in the bar" "limit line in the picture" \
+        "no page-wide scrolling" "the picture fits"; do
+      grep -qF "$expected" "$work/measured-$size.txt" || fail "$size: not \"$expected\": $(cat "$work/measured-$size.txt")"
+    done
   done
-  grep -q "<path class=\"arrow\"" "$work/dom.html" || fail "no arrow from a load image in the DOM"
+  browse shot 1280 800 --screenshot="$work/report.png" "file://$work/report.html" >/dev/null 2>&1
+  browse page 1280 800 --dump-dom "file://$work/report.html" > "$work/page.html" 2>/dev/null
+  # Every allocated section is named on the page, in the drill-down and in
+  # the table.
+  for name in $("${prefix}objdump" -h "$elf" | awk '/^ *[0-9]+ / { n = $2; next } /ALLOC/ { print n }'); do
+    grep -q "<tr id=\"[^\"]*\"><td>$name</td>" "$work/page.html" || fail "$name not in the drill-down"
+    grep -Eq "^ *$name " "$work/page.html" || fail "no table row of $name in the DOM"
+  done
+  grep -q "<path class=\"arrow\"" "$work/page.html" || fail "no arrow from a load image in the DOM"
   # Not blank: a rendered picture has many different byte values in its
   # pixel data, an empty page a handful.
   python3 - "$work/report.png" <<'PY' || fail "the screenshot is blank or not a PNG"
@@ -73,7 +113,7 @@ while pos < len(data):
 assert len(set(zlib.decompress(pixels))) > 64
 PY
   [ "$failures" -eq 0 ] || exit 1
-  echo "the page renders with every name"
+  echo "the page renders with every name, its limit line and colours, FLASH and RAM on the first screen"
   exit 0
 fi
 
