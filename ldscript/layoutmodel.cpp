@@ -32,5 +32,16 @@ LayoutSection& LayoutModel::addSection(LayoutSection* prev, const MemoryMapEleme
                                        const MemoryMapElement& segmentElement) {
   LayoutSection& section = sections.emplace_back(prev, element, segmentElement);
   section.segment = segmentName(segmentElement);
+  if (section.attributes.runIn)
+    clientsByRunIn[*section.attributes.runIn].push_back(&section);
   return section;
+}
+
+const std::vector<LayoutSection*>* LayoutModel::clientsOf(std::string_view name) const {
+  const auto found = clientsByRunIn.find(name);
+  return found == clientsByRunIn.end() ? nullptr : &found->second;
+}
+
+bool LayoutModel::isRunSection(const LayoutSection& section) const {
+  return !section.attributes.relocated() && clientsOf(section.name);
 }

@@ -108,6 +108,13 @@ struct LayoutModel {
   // its segment).
   LayoutSection& addSection(LayoutSection* prev, const MemoryMapElement& element,
                             const MemoryMapElement& segmentElement);
+  // The sections whose runin text is exactly `name`, in list order; null for
+  // none.
+  const std::vector<LayoutSection*>* clientsOf(std::string_view name) const;
+  // Whether the layout makes `section` a run section (RunForm::Reserve): it
+  // runs where it is stored and other sections run in it, so it holds room
+  // for them.
+  bool isRunSection(const LayoutSection& section) const;
   // The segment's name as written, made on first use.
   std::string_view segmentName(const MemoryMapElement& segment);
 };

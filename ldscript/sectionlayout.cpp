@@ -70,11 +70,8 @@ SectionLayout::SectionLayout(LayoutModel& model, const ScriptOptions& options, D
       verbose_(options.verbose),
       diagnostics_(diagnostics && diagnostics->located() ? diagnostics : nullptr) {
   firstByName_.reserve(model.sections.size());
-  for (LayoutSection& section : model.sections) {
+  for (LayoutSection& section : model.sections)
     firstByName_.emplace(section.name, &section);  // keeps the first of a name
-    if (section.attributes.runIn)
-      model.clientsByRunIn[*section.attributes.runIn].push_back(&section);
-  }
   model.order.reserve(model.sections.size());
 }
 
@@ -123,9 +120,7 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
         section.predecessor = predecessorOf(section);
         placeLoad(section);
         section.noload = !attributes.isLoad();
-        const auto clients = model_.clientsByRunIn.find(section.name);
-        if (clients != model_.clientsByRunIn.end())
-          section.clients = &clients->second;
+        section.clients = model_.clientsOf(section.name);
         if (attributes.runIn && section.clients) {
           const QString text = message({"run section "sv, section.name, " cannot have run in sections"sv});
           Diagnostic error = errorAt(section, text, text);
@@ -165,7 +160,7 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
           section.run = RunForm::Offset;
           finish(section);
           return nullptr;
-        } else if (section.clients) {
+        } else if (model_.isRunSection(section)) {
           section.run = RunForm::Reserve;
           frame.step = Frame::Step::Clients;
         } else {

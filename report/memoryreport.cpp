@@ -3,8 +3,6 @@
 #include <QStringList>
 #include <algorithm>
 #include <limits>
-#include <string_view>
-#include <unordered_set>
 
 #include "base/bytes.h"
 #include "ldscript/layoutmodel.h"
@@ -178,17 +176,9 @@ LayoutIntent layoutIntent(const LayoutModel& model) {
     intent.segments.push_back({nameOf(**region), (*region)->start(), (*region)->size()});
   std::stable_sort(intent.segments.begin(), intent.segments.end(),
                    [](const SegmentRange& a, const SegmentRange& b) { return a.start < b.start; });
-  // A run section is one that is not run elsewhere itself and whose name is
-  // the whole runin text of another section, as the layout decides it.
-  std::unordered_set<std::string_view> runInTexts;
-  for (const LayoutSection& section : model.sections) {
-    if (section.attributes.runIn)
-      runInTexts.insert(*section.attributes.runIn);
-  }
   for (const LayoutSection& section : model.sections) {
     const SectionAttributes& attributes = section.attributes;
-    const bool runSection = !attributes.relocated() && runInTexts.count(section.name);
-    if (runSection || (attributes.hasSize() && !attributes.isLoad()))
+    if (model.isRunSection(section) || (attributes.hasSize() && !attributes.isLoad()))
       intent.reservations.insert(fromBytes(section.name));
   }
   return intent;
