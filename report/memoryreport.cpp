@@ -18,8 +18,11 @@ uint64_t endOf(uint64_t address, uint64_t size) {
                                                                : address + size;
 }
 
-// Finds the segment holding an address in O(log n): the segments sorted by
-// start, and for each position the one reaching farthest up to there.
+// Finds the segment holding an address: of the segments sorted by start,
+// the last one starting at or below it that reaches past it. The walk down
+// from the last start at or below the address stops where no segment so far
+// down the list reaches the address (the farthest reach of each prefix is
+// kept), so it passes over only segments that lie inside a holding one.
 class SegmentFinder {
 public:
   explicit SegmentFinder(const std::vector<SegmentRange>& segments) : segments_(segments) {
@@ -27,12 +30,10 @@ public:
       byStart_.push_back(i);
     std::stable_sort(byStart_.begin(), byStart_.end(),
                      [&](size_t a, size_t b) { return segments[a].start < segments[b].start; });
-    for (size_t i = 0; i < byStart_.size(); ++i) {
-      const size_t candidate = byStart_[i];
-      if (i == 0 || end(candidate) > end(farthest_.back()))
-        farthest_.push_back(candidate);
-      else
-        farthest_.push_back(farthest_.back());
+    uint64_t farthest = 0;
+    for (const size_t index : byStart_) {
+      farthest = std::max(farthest, end(index));
+      reach_.push_back(farthest);
     }
   }
 
@@ -51,10 +52,10 @@ private:
   int find(uint64_t address) const {
     const auto after = std::upper_bound(byStart_.begin(), byStart_.end(), address,
                                         [&](uint64_t a, size_t index) { return a < segments_[index].start; });
-    if (after == byStart_.begin())
-      return -1;
-    const size_t position = static_cast<size_t>(after - byStart_.begin()) - 1;
-    for (const size_t candidate : {byStart_[position], farthest_[position]}) {
+    for (size_t position = static_cast<size_t>(after - byStart_.begin()); position > 0; --position) {
+      if (reach_[position - 1] <= address)
+        break;
+      const size_t candidate = byStart_[position - 1];
       if (address < end(candidate))
         return static_cast<int>(candidate);
     }
@@ -63,7 +64,7 @@ private:
 
   const std::vector<SegmentRange>& segments_;
   std::vector<size_t> byStart_;
-  std::vector<size_t> farthest_;
+  std::vector<uint64_t> reach_;  // the farthest end of the segments up to each position
 };
 
 int priority(BlockKind kind) {

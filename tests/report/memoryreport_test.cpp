@@ -64,4 +64,32 @@ TEST(MemoryReport, CountsEveryByteOnceAndPlacesEveryBlock) {
   EXPECT_EQ(report.segments[1].blocks[3].loadSegment, QString());  // .far: stored outside
 }
 
+// A section belongs to the nearest segment starting below it that holds it,
+// however deeply the segments nest.
+TEST(MemoryReport, NestedSegmentsGiveASectionToTheNearestHolder) {
+  const std::vector<SegmentRange> segments = {{QStringLiteral("OUTER"), 0x2000, 0x1000},
+                                              {QStringLiteral("MIDDLE"), 0x2100, 0x800},
+                                              {QStringLiteral("INNER"), 0x2500, 0x100},
+                                              {QStringLiteral("TAIL"), 0x4000, 0x10}};
+  const struct {
+    uint64_t address, size;
+    const char* segment;  // null: outside every segment
+  } cases[] = {
+      {0x2000, 4, "OUTER"},  {0x2100, 4, "MIDDLE"}, {0x2550, 4, "INNER"}, {0x2600, 4, "MIDDLE"},
+      {0x2700, 4, "MIDDLE"}, {0x2900, 4, "OUTER"},  {0x3000, 0, "OUTER"}, {0x3000, 4, nullptr},
+      {0x1fff, 4, nullptr},  {0x3800, 4, nullptr},  {0x400f, 1, "TAIL"},  {0x2600, 0, "MIDDLE"},
+  };
+  for (const auto& c : cases) {
+    ElfFile elf;
+    elf.sections = {section(".s", c.address, c.address, c.size, false)};
+    const MemoryReport report = buildMemoryReport(QStringLiteral("x.elf"), elf, segments, {});
+    std::string holder;
+    for (const SegmentUsage& segment : report.segments) {
+      if (names(segment.blocks) != std::vector<std::string>{"-"})
+        holder = segment.name.toStdString();
+    }
+    EXPECT_EQ(holder, c.segment ? c.segment : "") << std::hex << c.address;
+  }
+}
+
 }  // namespace
