@@ -1,5 +1,6 @@
 # mkld_add_linker_script(<target>
-#     MEMORY_MAP <file>
+#     MEMORY_MAP <file> | MEMORY_MAP_DTB <file> | both
+#     [MEMORY_MAP_DTB_NAMES <NAME=REGION>...]
 #     [SECTION_PLACEMENT <file>]
 #     [MEMORY_MAP_MACROS <NAME=VALUE>...]
 #     [SECTION_PLACEMENT_MACROS <NAME=VALUE>...]
@@ -13,6 +14,9 @@
 # Generates a linker script with mkld and links <target> with it. The script
 # is made again whenever a file it was made from changes, includes and
 # imports too: mkld writes a dependency file that Ninja and Make read.
+# MEMORY_MAP_DTB takes the segments from a devicetree (.dtb, or .dts with
+# dtc), renamed and selected by MEMORY_MAP_DTB_NAMES; a MEMORY_MAP beside it
+# adds segments and overrides those of the same name.
 # Relative input paths count from the current source folder, a relative
 # OUTPUT from the current binary folder (default: <target>.ld there).
 # The script is written with -portable-script, which GNU ld and ld.lld both
@@ -61,12 +65,26 @@ endfunction()
 
 # Sets `arguments` to the input options of mkld and mkld-report, and
 # `inputs` to the files named, from the caller's MKLD_MEMORY_MAP,
-# MKLD_MEMORY_MAP_MACROS, MKLD_SECTION_PLACEMENT and
-# MKLD_SECTION_PLACEMENT_MACROS. A macro: it sets the caller's variables.
+# MKLD_MEMORY_MAP_MACROS, MKLD_MEMORY_MAP_DTB, MKLD_MEMORY_MAP_DTB_NAMES,
+# MKLD_SECTION_PLACEMENT and MKLD_SECTION_PLACEMENT_MACROS. A macro: it sets
+# the caller's variables.
 macro(_mkld_input_arguments)
-  get_filename_component(memory_map "${MKLD_MEMORY_MAP}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-  set(arguments -memory-map-file "${memory_map}")
-  set(inputs "${memory_map}")
+  set(arguments "")
+  set(inputs "")
+  if(MKLD_MEMORY_MAP)
+    get_filename_component(memory_map "${MKLD_MEMORY_MAP}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND arguments -memory-map-file "${memory_map}")
+    list(APPEND inputs "${memory_map}")
+  endif()
+  if(MKLD_MEMORY_MAP_DTB)
+    get_filename_component(devicetree "${MKLD_MEMORY_MAP_DTB}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND arguments -memory-map-dtb "${devicetree}")
+    list(APPEND inputs "${devicetree}")
+  endif()
+  if(MKLD_MEMORY_MAP_DTB_NAMES)
+    _mkld_join_list(names MKLD_MEMORY_MAP_DTB_NAMES)
+    list(APPEND arguments -memory-map-dtb-names "${names}")
+  endif()
   if(MKLD_MEMORY_MAP_MACROS)
     _mkld_join_list(macros MKLD_MEMORY_MAP_MACROS)
     list(APPEND arguments -memory-map-macros "${macros}")
@@ -86,16 +104,16 @@ endmacro()
 function(mkld_add_linker_script target)
   cmake_parse_arguments(PARSE_ARGV 1 MKLD
     ""
-    "MEMORY_MAP;SECTION_PLACEMENT;OUTPUT;ENTRY;PORTABLE_SCRIPT;CHECK_SEGMENT_OVERFLOW;DIAGNOSTICS"
-    "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;SYMBOLS")
+    "MEMORY_MAP;MEMORY_MAP_DTB;SECTION_PLACEMENT;OUTPUT;ENTRY;PORTABLE_SCRIPT;CHECK_SEGMENT_OVERFLOW;DIAGNOSTICS"
+    "MEMORY_MAP_MACROS;MEMORY_MAP_DTB_NAMES;SECTION_PLACEMENT_MACROS;SYMBOLS")
   if(MKLD_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "mkld_add_linker_script: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
   endif()
   if(NOT TARGET "${target}")
     message(FATAL_ERROR "mkld_add_linker_script: ${target} is not a target")
   endif()
-  if(NOT MKLD_MEMORY_MAP)
-    message(FATAL_ERROR "mkld_add_linker_script: MEMORY_MAP <file> is required")
+  if(NOT MKLD_MEMORY_MAP AND NOT MKLD_MEMORY_MAP_DTB)
+    message(FATAL_ERROR "mkld_add_linker_script: MEMORY_MAP <file> is required (or MEMORY_MAP_DTB <file>)")
   endif()
   if(NOT TARGET mkld::mkld)
     message(FATAL_ERROR "mkld_add_linker_script: mkld::mkld is not defined; use find_package(mkld)")

@@ -27,6 +27,16 @@ struct InputOptions {
   QString memoryMapSegments;
   QString sectionPlacementFile;
   QString sectionPlacementMacros;
+  // Extension: the board's devicetree, and the mapping that renames and
+  // selects its segments.
+  QString memoryMapDtb;
+  QString memoryMapDtbNames;
+
+  // Whether any option gives a memory map: without one a command line is
+  // incomplete.
+  bool hasMemoryMap() const {
+    return !memoryMapFile.isEmpty() || !memoryMapSegments.isEmpty() || !memoryMapDtb.isEmpty();
+  }
 };
 
 // Repeated macro options add to the list.
@@ -34,9 +44,10 @@ void appendMacros(QString& field, const QString& macros);
 
 // The input options of a command line whose settings derive from
 // InputOptions, in the order of the usage text; the misspelt alias of
-// -section-placement-macros that older build files use comes last.
+// -section-placement-macros that older build files use and the extensions
+// come last.
 template <typename Options>
-std::array<OptionRow<Options>, 6> inputOptionRows() {
+std::array<OptionRow<Options>, 8> inputOptionRows() {
   using Argument = OptionArgument;
   return {{
       {"-memory-map-file", Argument::InputFile, "<file>", "file required for -memory-map-file",
@@ -54,5 +65,9 @@ std::array<OptionRow<Options>, 6> inputOptionRows() {
       {"-section-placment-macros", Argument::Text, "<macros>",
        "macro definition required for -section-placement-macros", nullptr,
        [](Options& o, const QString& value) { appendMacros(o.sectionPlacementMacros, value); }},
+      {"-memory-map-dtb", Argument::InputFile, "<file>", "file required for -memory-map-dtb", nullptr,
+       [](Options& o, const QString& value) { o.memoryMapDtb = value; }},
+      {"-memory-map-dtb-names", Argument::Text, "<mapping>", "mapping required for -memory-map-dtb-names", nullptr,
+       [](Options& o, const QString& value) { o.memoryMapDtbNames = value; }},
   }};
 }

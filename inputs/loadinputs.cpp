@@ -4,8 +4,11 @@
 #include <QString>
 #include <QStringList>
 
+#include "base/bytes.h"
 #include "base/console.h"
 #include "base/fatalerror.h"
+#include "devicetree/devicetree.h"
+#include "devicetree/regionnames.h"
 #include "inputs/inputoptions.h"
 #include "memorymap/memorymap.h"
 
@@ -60,6 +63,35 @@ QString buildSegmentMapText(const QString& segments) {
   return text;
 }
 
+std::string hexText(std::uint32_t value) {
+  return toStdBytes(QStringLiteral("0x%1").arg(value, 8, 16, QLatin1Char('0')));
+}
+
+// Adds the devicetree's segments to the loaded memory map, except those whose
+// names the memory map already uses: the file overrides by name. The script
+// lists segments in reverse document order, so appending them from the
+// highest address down puts the devicetree's first, in address order.
+void addDeviceTreeSegments(const InputOptions& options, MemoryMap& memoryMap) {
+  const std::vector<DeviceTreeRegion> regions =
+      mapRegionNames(readDeviceTreeRegions(readDeviceTreeFile(options.memoryMapDtb), options.memoryMapDtb),
+                     options.memoryMapDtbNames);
+  if (!memoryMap.filesRead.contains(options.memoryMapDtb))
+    memoryMap.filesRead.append(options.memoryMapDtb);
+  MemoryMapElement* root = memoryMap.rootElement();
+  for (auto region = regions.crbegin(); region != regions.crend(); ++region) {
+    if (memoryMap.findSegment(region->name))
+      continue;
+    auto segment = std::make_unique<MemoryMapElement>("MemorySegment");
+    segment->setAttribute("name", toStdBytes(region->name));
+    segment->setAttribute("start", hexText(region->start));
+    segment->setAttribute("size", hexText(region->size));
+    segment->setAttribute("access", region->readOnly ? "ReadOnly" : "ReadWrite");
+    segment->setStart(region->start);
+    segment->setSize(region->size);
+    root->appendChild(std::move(segment));
+  }
+}
+
 }  // namespace
 
 void appendMacros(QString& field, const QString& macros) {
@@ -76,6 +108,11 @@ bool loadInputs(const InputOptions& options, bool verbose, MemoryMap& memoryMap,
       throw FatalError(QStringLiteral("cannot load memory map file"));
   } else {
     memoryMap.loadString(buildSegmentMapText(options.memoryMapSegments));
+  }
+  if (!options.memoryMapDtb.isEmpty()) {
+    if (verbose)
+      printOutput(QLatin1String("Using memory map devicetree ") + options.memoryMapDtb + QLatin1Char('\n'));
+    addDeviceTreeSegments(options, memoryMap);
   }
   if (options.sectionPlacementFile.isEmpty())
     return false;

@@ -5,6 +5,7 @@ class MemoryMap;
 struct InputOptions;
 
 // Loads the memory map, from its file or from the -memory-map-segments list,
+// adds the segments of the -memory-map-dtb devicetree that it does not name,
 // and then the placement file when one is named; returns whether it was.
 // `verbose` names each file on standard output before it is read. Throws
 // FatalError when a file cannot be loaded. The documents report through the

@@ -99,7 +99,7 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
     row->apply(options, value);
   }
 
-  if (options.memoryMapFile.isEmpty() && options.memoryMapSegments.isEmpty())
+  if (!options.hasMemoryMap())
     return false;
   if (options.positionalArguments.size() != 1)
     return false;

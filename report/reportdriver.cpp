@@ -117,7 +117,7 @@ std::optional<ReportOptions> parseArguments(int argc, char** argv) {
       positional.append(arg);
     }
   }
-  if ((options.input.memoryMapFile.isEmpty() && options.input.memoryMapSegments.isEmpty()) || positional.size() != 1)
+  if (!options.input.hasMemoryMap() || positional.size() != 1)
     return std::nullopt;
   options.elfFile = positional.first();
   return options;

@@ -11,6 +11,7 @@
 #     says so, and this check notices when that changes.
 #   - The portable form, linked by GNU ld (GCC) and by ld.lld (clang): the
 #     flat image and the ELF loaded by its program headers both boot.
+#   - The same with flash and RAM taken from the devicetree QEMU dumps.
 #
 # Usage: qemuboot.sh MKLD_BUILD_DIR SOURCE_DIR WORK_DIR
 # Exits 77 (skipped) only when a compiler, a linker or QEMU is not installed.
@@ -126,6 +127,17 @@ for linker in gnu:riscv-toolchain.cmake lld:clang-toolchain.cmake; do
   boot_flash "$form-flash" 0 "$work/$form"
   boot_elf "$form-elf" 0 "$work/$form"
 done
+
+# --- Flash and RAM from QEMU's own virt devicetree (portable form, GNU ld) --
+qemu-system-riscv32 -machine "virt,dumpdtb=$work/virt.dtb" -bios none -nographic \
+  > "$work/dumpdtb.log" 2>&1 || true
+configure "$work/devicetree" riscv-toolchain.cmake -DDEVICETREE="$work/virt.dtb"
+build "$work/devicetree"
+# The whole 128 MiB of RAM, as the devicetree says (memory-map.xml takes 64 KiB).
+grep -q "RAM (wx) : ORIGIN = 0x80000000, LENGTH = 0x08000000" "$work/devicetree/firmware.elf.ld" ||
+  fail "devicetree: the script's RAM is not the devicetree's"
+boot_flash devicetree-flash 0 "$work/devicetree"
+boot_elf devicetree-elf 0 "$work/devicetree"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures boot check(s) failed"

@@ -1,0 +1,3 @@
+out.ld: map.xml \
+  board.dts \
+  place.xml
