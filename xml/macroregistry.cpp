@@ -1,5 +1,7 @@
 #include "xml/macroregistry.h"
 
+#include "base/datadir.h"
+
 MacroRegistry& MacroRegistry::instance() {
   static MacroRegistry registry;
   return registry;
@@ -16,6 +18,8 @@ MacroRegistry::MacroRegistry() {
   };
   for (const auto& [name, value] : kBuiltins)
     builtins_.insert(QLatin1String(name), QLatin1String(value));
+  // The folder of the shipped placement fragments, for include file names.
+  builtins_.insert(QStringLiteral("MkldDataDir"), dataDir());
 }
 
 std::optional<QString> computedMacroValue(QStringView name, const QDateTime& now,

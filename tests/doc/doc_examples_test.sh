@@ -107,8 +107,8 @@ for doc in "$readme:### \`\`section \`.sdata'" "$manual:.SH DEFAULT INPUT SECTIO
     echo '</MemorySegment><MemorySegment name="RAM"><ProgramSection name=".data_run"/>'
     echo '</MemorySegment></Root>'; } >placement.xml
   runs "${doc#*:}" "mkld -memory-map-file memory-map.xml -section-placement-file placement.xml out.ld"
-  for list in "*(.srodata .srodata.* .rodata .rodata.*)" "*(.sdata .sdata.* .data .data.*)" \
-              "*(.sbss .sbss.* .bss .bss.*) *(COMMON)"; do
+  for list in "*(.srodata .srodata.*) *(.rodata .rodata.*)" "*(.sdata .sdata.*) *(.data .data.*)" \
+              "*(.sbss .sbss.*) *(.bss .bss.*) *(COMMON)"; do
     holds "${doc#*:}" out.ld "    $list"
   done
 done

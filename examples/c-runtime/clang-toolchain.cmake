@@ -1,0 +1,28 @@
+# Bare-metal RV32 with clang and picolibc, linked by ld.lld. ld.lld 14
+# cannot relax, so nothing is compiled for relaxation. The headers and the
+# library are picolibc's (package picolibc-riscv64-unknown-elf), the
+# compiler's helper routines those of the GCC cross compiler's libgcc.
+# Thread-local variables are reached from tp with offsets the linker fixes
+# (local-exec), as picolibc.specs asks of GCC.
+set(CMAKE_SYSTEM_NAME Generic)
+set(CMAKE_SYSTEM_PROCESSOR riscv32)
+
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_ASM_COMPILER clang)
+foreach(language C CXX ASM)
+  set(CMAKE_${language}_COMPILER_TARGET riscv32-unknown-elf)
+endforeach()
+set(CMAKE_OBJCOPY riscv64-unknown-elf-objcopy)
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+
+set(PICOLIBC /usr/lib/picolibc/riscv64-unknown-elf)
+set(RV32_FLAGS "-march=rv32imac -mabi=ilp32 -mno-relax")
+execute_process(COMMAND riscv64-unknown-elf-gcc -march=rv32imac -mabi=ilp32 -print-libgcc-file-name
+  OUTPUT_VARIABLE LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(CMAKE_C_FLAGS_INIT "${RV32_FLAGS} -isystem ${PICOLIBC}/include -ftls-model=local-exec")
+set(CMAKE_CXX_FLAGS_INIT "${CMAKE_C_FLAGS_INIT} -fno-exceptions -fno-rtti")
+set(CMAKE_ASM_FLAGS_INIT "${RV32_FLAGS}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+  "${RV32_FLAGS} -fuse-ld=lld -nostdlib -L${PICOLIBC}/lib/rv32imac/ilp32 -Wl,--gc-sections")
+set(CMAKE_C_STANDARD_LIBRARIES "-Wl,--start-group -lc ${LIBGCC} -Wl,--end-group")

@@ -1,0 +1,22 @@
+# Bare-metal RV32 with the Debian riscv64-unknown-elf cross compiler and
+# picolibc (package picolibc-riscv64-unknown-elf), linked by GNU ld. The
+# start-up code is the program's own, so picolibc's is left out
+# (-nostartfiles); picolibc.specs adds its headers, its library and
+# --gc-sections. The C++ program needs no C++ library: targets link with
+# the C driver.
+set(CMAKE_SYSTEM_NAME Generic)
+set(CMAKE_SYSTEM_PROCESSOR riscv32)
+
+set(CMAKE_C_COMPILER riscv64-unknown-elf-gcc)
+set(CMAKE_CXX_COMPILER riscv64-unknown-elf-g++)
+set(CMAKE_ASM_COMPILER riscv64-unknown-elf-gcc)
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+
+set(RV32_FLAGS "-march=rv32imac -mabi=ilp32 --specs=picolibc.specs")
+set(CMAKE_C_FLAGS_INIT "${RV32_FLAGS}")
+set(CMAKE_CXX_FLAGS_INIT "${RV32_FLAGS} -fno-exceptions -fno-rtti")
+set(CMAKE_ASM_FLAGS_INIT "${RV32_FLAGS}")
+# The link line holds the compile flags, specs included. The stored copy of
+# .data shares a program header with code, which is meant: GNU ld need not
+# warn about it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-nostartfiles -Wl,--no-warn-rwx-segments")
