@@ -21,11 +21,14 @@ int main(void) {
   int failed = 0;
   if (!(constructed == 2 && order[0] == 101 && order[1] == 65535))
     failed |= 1;
-  char *block = malloc(100);
+  /* volatile: a compiler may drop an allocation whose result goes unused. */
+  static char *volatile block, *volatile refused;
+  block = malloc(100);
   if (!block || block < __heap_start || block + 100 > __heap_end)
     failed |= 2;
   /* More than the whole heap: sbrk must refuse it at __heap_end. */
-  if (malloc((size_t)(__heap_end - __heap_start)) != NULL)
+  refused = malloc((size_t)(__heap_end - __heap_start));
+  if (refused != NULL)
     failed |= 4;
   char *gp;
   __asm__("mv %0, gp" : "=r"(gp));

@@ -1,19 +1,34 @@
-# Bare-metal RV32IMAC with clang, linked by ld.lld (Debian packages clang and
-# lld). ld.lld 14 cannot relax, so nothing is compiled for relaxation. clang
-# 14 knows csrw and fence.i in plain rv32imac. ld.lld links only the script
-# that mkld writes with -portable-script.
+# Bare-metal RV32IMAC with clang and picolibc, linked by ld.lld (Debian
+# packages clang, lld and picolibc-riscv64-unknown-elf). ld.lld 14 cannot
+# relax, so nothing is compiled for relaxation. The headers and the library
+# are picolibc's, the compiler's helper routines those of the GCC cross
+# compiler's libgcc. Thread-local variables are reached from tp with
+# offsets the linker fixes (local-exec), as picolibc.specs asks of GCC.
+# ld.lld links only the script that mkld writes with -portable-script.
+# C++ builds without exceptions and RTTI.
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR riscv32)
 
 set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_ASM_COMPILER clang)
-set(CMAKE_C_COMPILER_TARGET riscv32-unknown-elf)
-set(CMAKE_ASM_COMPILER_TARGET riscv32-unknown-elf)
-set(CMAKE_OBJCOPY riscv64-unknown-elf-objcopy)
-# There is no C library to link a test program with.
+foreach(language C CXX ASM)
+  set(CMAKE_${language}_COMPILER_TARGET riscv32-unknown-elf)
+endforeach()
+# GNU objcopy would place an empty section by the address ld.lld runs it
+# at, and write an image that reaches into RAM: llvm-objcopy keeps to the
+# program headers.
+set(CMAKE_OBJCOPY llvm-objcopy)
+# A test program would need start-up code to link.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
+set(PICOLIBC /usr/lib/picolibc/riscv64-unknown-elf)
 set(RV32_FLAGS "-march=rv32imac -mabi=ilp32 -mno-relax")
-set(CMAKE_C_FLAGS_INIT "${RV32_FLAGS} -ffreestanding")
+execute_process(COMMAND riscv64-unknown-elf-gcc -march=rv32imac -mabi=ilp32 -print-libgcc-file-name
+  OUTPUT_VARIABLE LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(CMAKE_C_FLAGS_INIT "${RV32_FLAGS} -isystem ${PICOLIBC}/include -ftls-model=local-exec")
+set(CMAKE_CXX_FLAGS_INIT "${CMAKE_C_FLAGS_INIT} -fno-exceptions -fno-rtti")
 set(CMAKE_ASM_FLAGS_INIT "${RV32_FLAGS}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "${RV32_FLAGS} -fuse-ld=lld -nostdlib")
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+  "${RV32_FLAGS} -fuse-ld=lld -nostdlib -L${PICOLIBC}/lib/rv32imac/ilp32 -Wl,--gc-sections")
+set(CMAKE_C_STANDARD_LIBRARIES "-Wl,--start-group -lc ${LIBGCC} -Wl,--end-group")

@@ -1,5 +1,8 @@
 #include "uart.h"
 
+#include <stdint.h>
+#include <stdio.h>
+
 /* The segment's address_symbol in memory-map.xml. */
 extern volatile uint8_t uart0[];
 
@@ -18,16 +21,14 @@ static void uart_putc(char c) {
   uart0[THR] = (uint8_t)c;
 }
 
-void uart_puts(const char* text) {
-  for (; *text; ++text) {
-    if (*text == '\n')
-      uart_putc('\r');
-    uart_putc(*text);
-  }
+/* picolibc's stdio writes through this. */
+static int put(char c, FILE* file) {
+  (void)file;
+  if (c == '\n')
+    uart_putc('\r');
+  uart_putc(c);
+  return (unsigned char)c;
 }
 
-void uart_hex(uint32_t value) {
-  uart_puts("0x");
-  for (int shift = 28; shift >= 0; shift -= 4)
-    uart_putc("0123456789abcdef"[(value >> shift) & 0xf]);
-}
+static FILE uart_stream = FDEV_SETUP_STREAM(put, NULL, NULL, _FDEV_SETUP_WRITE);
+FILE* const stdout = &uart_stream;

@@ -84,7 +84,7 @@ fresh heap
 quick_map
 { echo "<Root>"; block "$readme" "### A size written with symbols" 1; echo "</Root>"; } >placement.xml
 runs "heap fix" "$(block "$readme" "### A size written with symbols" 2)"
-holds "heap fix" firmware.ld "  __heap_end = __stack_start__;"
+holds "heap fix" firmware.ld "    __heap_end =   __stack_start__;"
 
 fresh stack
 quick_map
