@@ -142,8 +142,8 @@ fi
 # which the qemu_boot test boots, does.
 fresh recipe
 for piece in "$readme|## The RISC-V recipe|1|CMakeLists.txt" "$readme|## The RISC-V recipe|2|start.S" \
-             "$readme|## The RISC-V recipe|3|CMakeLists.txt" "$manual|.SH RISC-V START-UP|1|CMakeLists.txt" \
-             "$manual|.SH RISC-V START-UP|2|CMakeLists.txt"; do
+             "$readme|## The RISC-V recipe|3|start.S" "$manual|.SH RISC-V START-UP|1|CMakeLists.txt" \
+             "$manual|.SH RISC-V START-UP|2|start.S"; do
   echo "$piece" | tr '|' '\n' >piece
   { read -r file; read -r heading; read -r n; read -r target; } <piece
   block "$file" "$heading" "$n" | sed "s/\\\\(aq/'/g; s/^ *//; s/^-symbols '//; s/'\$//" | tr ';' '\n' >lines
