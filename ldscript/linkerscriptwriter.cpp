@@ -5,6 +5,7 @@
 #include "base/diagnostics.h"
 #include "base/fatalerror.h"
 #include "base/replacingfile.h"
+#include "ldscript/copiedtextchecks.h"
 #include "ldscript/endplacement.h"
 #include "ldscript/layoutchecks.h"
 #include "ldscript/scriptstream.h"
@@ -31,6 +32,7 @@ LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnos
   markEndPlacement(model, diagnostics);
   layoutSections(model, inputs, &diagnostics);
   checkLayout(model, diagnostics);
+  checkCopiedTexts(model, inputs.portableScript, diagnostics);
   return model;
 }
 

@@ -27,7 +27,8 @@ void writeSegmentSymbols(ScriptStream& out, const LayoutModel& model) {
   }
 }
 
-// The braces' input-section list of a section without inputsections.
+}  // namespace
+
 std::string_view defaultInputSections(std::string_view name) {
   if (name == ".text"sv)
     return "*(.text .text.* .glue_7t .glue_7 .gnu.linkonce.t.* .gcc_except_table .ARM.extab* "
@@ -44,8 +45,6 @@ std::string_view defaultInputSections(std::string_view name) {
     return "*(.bss .bss.* .gnu.linkonce.b.*) *(COMMON)"sv;
   return {};
 }
-
-}  // namespace
 
 void writeInputSections(ScriptStream& out, const LayoutSection& section) {
   const SectionAttributes& attributes = section.attributes;

@@ -24,6 +24,9 @@ void writeStatementHead(ScriptStream& out, const LayoutSection& section);
 // The opening brace, the start symbol and the address symbol.
 void writeBraces(ScriptStream& out, const LayoutSection& section);
 void writeInputSections(ScriptStream& out, const LayoutSection& section);
+// The input-section list of a section without inputsections, chosen by its
+// name; empty for a name without one (then "*(NAME NAME.*)").
+std::string_view defaultInputSections(std::string_view name);
 // `counter` = the section's minimum size (its size attribute) or more, and
 // = the size of each of a run section's clients or more: "." inside an
 // output section, a symbol outside one.

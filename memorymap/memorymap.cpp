@@ -1,8 +1,6 @@
 #include "memorymap/memorymap.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <cstring>
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -28,33 +26,16 @@ struct Reports {
   Diagnostics* diagnostics;
 };
 
-bool isPlainSymbol(const QString& text) {
-  static const QRegularExpression symbol(QStringLiteral("^\\s*[A-Za-z_.$][A-Za-z_0-9.$]*\\s*$"));
-  return symbol.match(text).hasMatch();
-}
-
-// A section's start and size go into the script as written, where symbols
-// are the linker's to resolve: a start or a size that only names a symbol
-// (a -symbols definition, say) is fine there. A size that computes with
-// symbols is not: ld evaluates it inside the section, relative to it. An
+// A section's start and size go into the script as written, for ld to
+// read: the rules of what ld reads there come with the layout. An
 // unexpanded $(NAME) was reported where it stands.
 void reportUnevaluated(const MemoryMapElement& element, const char* attribute, const QString& text,
                        const EvaluationError& error, const Reports& reports) {
-  if (element.kind() != MemoryMapElement::ProgramSection) {
-    reports.sources.reportExpression(*reports.diagnostics, element, attribute, text, error,
-                                     QLatin1String("the ") + QLatin1String(attribute) +
-                                         QLatin1String(" is taken as 0"));
+  if (element.kind() == MemoryMapElement::ProgramSection)
     return;
-  }
-  const bool symbol = error.message.endsWith(QLatin1String(" symbol not found"));
-  const bool start = std::strcmp(attribute, "start") == 0;
-  if (text.contains(QLatin1String("$(")) || (symbol && (start || isPlainSymbol(text))))
-    return;
-  reports.sources.reportExpression(
-      *reports.diagnostics, element, attribute, text, error,
-      symbol ? QLatin1String("ld evaluates a size inside the section, where symbols are read relative "
-                             "to it; write a number or a macro whose value is one")
-             : QLatin1String("ld reads it as written and will reject it too"));
+  reports.sources.reportExpression(*reports.diagnostics, element, attribute, text, error,
+                                   QLatin1String("the ") + QLatin1String(attribute) +
+                                       QLatin1String(" is taken as 0"));
 }
 
 // Number rule 1: a constant expression, reduced to 32 bits.

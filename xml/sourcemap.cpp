@@ -133,6 +133,16 @@ void SourceMap::reportExpression(Diagnostics& diagnostics, const XMLElement& ele
                             message, notes(element));
 }
 
+void SourceMap::reportAtAttribute(Diagnostics& diagnostics, Severity severity, const XMLElement& element,
+                                  const char* attribute, const QString& value, qsizetype offset,
+                                  const QString& text) const {
+  if (!diagnostics.located())
+    return;
+  diagnostics.reportLocated(
+      severity, attributeLocation(element, attribute, value, std::clamp<qsizetype>(offset, 0, value.size())), text,
+      notes(element));
+}
+
 // Reads the start tag again from the file: attribute positions are not kept
 // on the nodes, and this runs only for a report.
 SourceLocation SourceMap::attributeLocation(const XMLElement& element, const char* attribute,

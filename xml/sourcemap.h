@@ -72,6 +72,14 @@ public:
                         const QString& text, const EvaluationError& error,
                         const QString& consequence) const;
 
+  // Reports `text` at the value of `attribute` of `element`, `offset`
+  // characters into `value` (the attribute's text after expansion; the
+  // offset counts only when the file holds exactly that text), followed by
+  // the element's notes.
+  void reportAtAttribute(Diagnostics& diagnostics, Severity severity, const XMLElement& element,
+                         const char* attribute, const QString& value, qsizetype offset,
+                         const QString& text) const;
+
 private:
   struct File {
     QString path;
