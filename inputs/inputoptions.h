@@ -19,6 +19,7 @@ struct OptionRow {
   const char* missingArgument;  // the error when the argument is missing
   const char* help;             // null: an extension, left out of the usage text
   void (*apply)(Options& options, const QString& argument);
+  const char* extensionHelp = nullptr;  // the line of an extension in -help
 };
 
 struct InputOptions {
@@ -64,10 +65,13 @@ std::array<OptionRow<Options>, 8> inputOptionRows() {
        [](Options& o, const QString& value) { appendMacros(o.sectionPlacementMacros, value); }},
       {"-section-placment-macros", Argument::Text, "<macros>",
        "macro definition required for -section-placement-macros", nullptr,
-       [](Options& o, const QString& value) { appendMacros(o.sectionPlacementMacros, value); }},
+       [](Options& o, const QString& value) { appendMacros(o.sectionPlacementMacros, value); },
+       "The same as -section-placement-macros, a misspelt name older build files use"},
       {"-memory-map-dtb", Argument::InputFile, "<file>", "file required for -memory-map-dtb", nullptr,
-       [](Options& o, const QString& value) { o.memoryMapDtb = value; }},
+       [](Options& o, const QString& value) { o.memoryMapDtb = value; },
+       "Take the memory map from the board's devicetree blob (.dtb)"},
       {"-memory-map-dtb-names", Argument::Text, "<mapping>", "mapping required for -memory-map-dtb-names", nullptr,
-       [](Options& o, const QString& value) { o.memoryMapDtbNames = value; }},
+       [](Options& o, const QString& value) { o.memoryMapDtbNames = value; },
+       "Name the devicetree's memory regions as segments: SEGMENT=node;..."},
   }};
 }

@@ -45,8 +45,13 @@ std::string generateLinkerScript(const LinkerScriptInputs& inputs, Diagnostics& 
 void writeLinkerScript(const QString& outputFile, const LinkerScriptInputs& inputs,
                        Diagnostics& diagnostics) {
   ReplacingFile file(outputFile);
-  if (!file.isOpen())
-    throw FatalError(QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing"));
+  if (!file.isOpen()) {
+    // The plain line keeps its words; the located one adds the system's reason.
+    const QString text = QLatin1String("cannot open ") + outputFile + QLatin1String(" for writing");
+    const SourceLocation where{outputFile, 0, 0};
+    throw FatalError(Diagnostic{
+        Severity::Error, where, text, text, {{where, QLatin1String("the system's reason: ") + file.errorString()}}});
+  }
 
   ScriptStream out(&file);
   generate(out, inputs, diagnostics);

@@ -5,6 +5,7 @@
 
 #include "base/bytes.h"
 #include "base/console.h"
+#include "base/didyoumean.h"
 #include "base/fatalerror.h"
 #include "base/splitlist.h"
 
@@ -50,14 +51,28 @@ const CommandLineOption kScriptOptions[] = {
     {"-verbose", Argument::None, nullptr, nullptr, "Enable verbose output",
      [](CommandLineOptions& o, const QString&) { o.verbose = true; }},
     {"-dependency-file", Argument::OutputFile, "<file>", "file required for -dependency-file", nullptr,
-     [](CommandLineOptions& o, const QString& value) { o.dependencyFile = value; }},
+     [](CommandLineOptions& o, const QString& value) { o.dependencyFile = value; },
+     "Also write a Make dependency file of the script on every file read"},
     {"-diagnostics", Argument::None, nullptr, nullptr, nullptr,
-     [](CommandLineOptions& o, const QString&) { o.diagnostics = true; }},
+     [](CommandLineOptions& o, const QString&) { o.diagnostics = true; },
+     "Add located errors, warnings and notes (FILE:LINE:COLUMN) after the usual output"},
     {"-portable-script", Argument::None, nullptr, nullptr, nullptr,
-     [](CommandLineOptions& o, const QString&) { o.portableScript = true; }},
+     [](CommandLineOptions& o, const QString&) { o.portableScript = true; },
+     "Write the script in a form that both GNU ld and ld.lld link"},
     {"-entry", Argument::Text, "<symbol>", "symbol required for -entry", nullptr,
-     [](CommandLineOptions& o, const QString& value) { o.entry = value; }},
+     [](CommandLineOptions& o, const QString& value) { o.entry = value; },
+     "Make <symbol> the entry point of the program (ENTRY)"},
+    {"-help", Argument::None, nullptr, nullptr, nullptr, [](CommandLineOptions& o, const QString&) { o.help = true; },
+     "List every option, as here"},
 };
+
+// "-name <placeholder>", as the usage text and -help show an option.
+QString synopsis(const CommandLineOption& row) {
+  QString text = QLatin1String(row.name);
+  if (row.placeholder)
+    text += QLatin1Char(' ') + QLatin1String(row.placeholder);
+  return text;
+}
 
 const CommandLineOption* findOption(const QString& name) {
   for (const CommandLineOption& row : optionTable()) {
@@ -99,12 +114,52 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions& options) {
     row->apply(options, value);
   }
 
+  if (options.help)
+    return false;
   if (!options.hasMemoryMap())
     return false;
   if (options.positionalArguments.size() != 1)
     return false;
   options.outputFile = options.positionalArguments.first();
   return true;
+}
+
+QString commandLineErrorNote(int argc, char** argv) {
+  QString unknown;
+  bool diagnostics = false;
+  for (int i = 1; i < argc; ++i) {
+    const QString arg = fromBytes(argv[i]);
+    const CommandLineOption* row = findOption(arg);
+    if (!row) {
+      if (unknown.isEmpty() && arg.startsWith(QLatin1Char('-')))
+        unknown = arg;
+      continue;
+    }
+    diagnostics = diagnostics || qstrcmp(row->name, "-diagnostics") == 0;
+    if (row->argument != OptionArgument::None)
+      ++i;
+  }
+  if (!diagnostics || unknown.isEmpty())
+    return QString();
+  QStringList names;
+  for (const CommandLineOption& row : optionTable())
+    names.append(QLatin1String(row.name));
+  const QString closest = closestName(unknown, names);
+  const QString list = QStringLiteral("mkld -help lists every option");
+  return closest.isEmpty() ? list : QStringLiteral("did you mean \"%1\"? %2").arg(closest, list);
+}
+
+void printHelp() {
+  QString help = QStringLiteral(
+      "Usage: mkld -memory-map-file <memory-map> [options] <ld-script>\n"
+      "       mkld -memory-map-segments <segments> [options] <ld-script>\n"
+      "\n"
+      "Options:\n");
+  for (const CommandLineOption& row : optionTable()) {
+    help += QLatin1String("  ") + synopsis(row).leftJustified(36) +
+            QLatin1String(row.help ? row.help : row.extensionHelp) + QLatin1Char('\n');
+  }
+  printOutput(help + QLatin1String("\nEvery option, both input files and every message: man mkld\n"));
 }
 
 void printBanner(const char* toolName) {
@@ -125,12 +180,8 @@ void printUsage() {
       "  <ld-script>                         ld script output file\n"
       "  <memory-map>                        Memory map file\n");
   for (const CommandLineOption& row : optionTable()) {
-    if (!row.help)
-      continue;
-    QString synopsis = QLatin1String(row.name);
-    if (row.placeholder)
-      synopsis += QLatin1Char(' ') + QLatin1String(row.placeholder);
-    usage += QLatin1String("  ") + synopsis.leftJustified(36) + QLatin1String(row.help) + QLatin1Char('\n');
+    if (row.help)
+      usage += QLatin1String("  ") + synopsis(row).leftJustified(36) + QLatin1String(row.help) + QLatin1Char('\n');
   }
   printError(usage);
 }

@@ -15,6 +15,7 @@
 #include "memorymap/names.h"
 #include "mkld/commandline.h"
 #include "mkld/dependencyfile.h"
+#include "mkld/inputroles.h"
 #include "xml/macroregistry.h"
 
 namespace {
@@ -66,6 +67,7 @@ int run(const CommandLineOptions& options, Diagnostics& diagnostics) {
     const bool hasPlacement = loadInputs(options, options.verbose, memoryMap, placement);
     if (hasPlacement)
       checkPlacementSegments(memoryMap, placement, diagnostics);
+    checkInputRoles(memoryMap, hasPlacement ? &placement : nullptr, diagnostics);
     writeScript(options, memoryMap, hasPlacement ? &placement : nullptr, diagnostics);
   } catch (const FatalError& e) {
     diagnostics.report(e.diagnostic());
@@ -88,11 +90,24 @@ int runMkld(int argc, char** argv) {
   // reports them.
   try {
     if (!parseCommandLine(argc, argv, options)) {
+      if (options.help) {
+        printHelp();
+        return 0;
+      }
       printUsage();
       return 1;
     }
   } catch (const FatalError& e) {
-    Diagnostics(false).report(e.diagnostic());
+    // Under -diagnostics an unknown option gets the nearest known one.
+    Diagnostic diagnostic = e.diagnostic();
+    const QString note = commandLineErrorNote(argc, argv);
+    if (!note.isEmpty()) {
+      diagnostic.text = diagnostic.plain;
+      diagnostic.notes.push_back({SourceLocation(), note});
+    }
+    Diagnostics diagnostics(!note.isEmpty());
+    diagnostics.report(std::move(diagnostic));
+    diagnostics.flush();
     return 1;
   } catch (const std::bad_alloc&) {
     Diagnostics(false).reportPlain(Severity::Error, QStringLiteral("out of memory"));

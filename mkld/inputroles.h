@@ -1,0 +1,11 @@
+// The -diagnostics checks of the roles the command line gives the inputs:
+// a run without a placement file that places nothing, and the two files
+// given the wrong way round. Both runs write a script that links, so only a
+// warning tells.
+#pragma once
+
+class Diagnostics;
+class MemoryMap;
+
+// `placement` is null without -section-placement-file.
+void checkInputRoles(const MemoryMap& memoryMap, const MemoryMap* placement, Diagnostics& diagnostics);
