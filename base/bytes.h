@@ -8,12 +8,16 @@
 #include <QFile>
 #include <QString>
 #include <string>
+#include <string_view>
 
 inline QString fromBytes(const char* bytes) { return QString::fromLatin1(bytes); }
 inline QString fromBytes(const std::string& bytes) {
   return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 inline QString fromBytes(const QByteArray& bytes) { return QString::fromLatin1(bytes); }
+inline QString fromBytes(std::string_view bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
 inline QByteArray toBytes(const QString& text) { return text.toLatin1(); }
 inline std::string toStdBytes(const QString& text) { return text.toLatin1().toStdString(); }
 

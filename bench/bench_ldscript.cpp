@@ -2,12 +2,15 @@
 // its indexes must keep the time linear in the number of sections.
 #include <benchmark/benchmark.h>
 
+#include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 
 #include "base/bytes.h"
 #include "base/diagnostics.h"
 #include "ldscript/linkerscriptwriter.h"
-#include "memorymap/memorymap.h"
+#include "memorymap/documentloader.h"
+#include "xml/loadcontext.h"
 
 namespace {
 
@@ -38,15 +41,24 @@ std::string memoryMapXml(int count) {
 
 void BM_GenerateLinkerScript(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
-  MemoryMap memoryMap;
-  if (!memoryMap.loadString(fromBytes(memoryMapXml(count)))) {
+  QTemporaryDir dir;
+  QFile file(dir.filePath(QStringLiteral("map.xml")));
+  const std::string xml = memoryMapXml(count);
+  if (!file.open(QIODevice::WriteOnly) || file.write(xml.data(), static_cast<qint64>(xml.size())) < 0) {
+    state.SkipWithError("cannot write the memory map");
+    return;
+  }
+  file.close();
+  Diagnostics diagnostics(false);
+  LoadContext context(diagnostics);
+  const std::optional<MemoryMap> memoryMap = loadMemoryMap(context, fromNativePath(file.fileName()), QString());
+  if (!memoryMap) {
     state.SkipWithError("memory map did not load");
     return;
   }
   LinkerScriptInputs inputs;
-  inputs.memoryMap = &memoryMap;
+  inputs.memoryMap = &*memoryMap;
   inputs.checkSegmentOverflow = true;
-  Diagnostics diagnostics(false);
   const size_t bytes = generateLinkerScript(inputs, diagnostics).size();
   // As the tool writes it: streamed to a file, here one that keeps nothing.
   const QString devNull = QStringLiteral("/dev/null");

@@ -4,24 +4,30 @@
 #include <QString>
 #include <string>
 
-#include "xml/xmlpp2.h"
+#include "base/diagnostics.h"
+#include "xml/loadcontext.h"
+#include "xml/preprocessor.h"
+#include "xml/xmlnode.h"
+#include "xml/xmlreader.h"
 
 namespace {
 
-// Parses `xml` and preprocesses it with the given macros; reports elements.
+// Reads `xml` and preprocesses it with the given macros.
 void preprocess(benchmark::State& state, const std::string& xml, const char* macros) {
   const MacroTable table = parseMacroList(QLatin1String(macros));
   for (auto _ : state) {
-    XMLPP2 document;
-    if (!document.parse(xml.c_str()) ||
-        !document.processConditionals(document.root(), QString(), table, true)) {
+    Diagnostics diagnostics(false);
+    LoadContext context(diagnostics);
+    XMLTree tree;
+    Preprocessor preprocessor(context, tree);
+    XMLElement* root = readXML(context, tree, xml, 0, Severity::Error).root;
+    if (!root || !(root = preprocessor.run(root, QString(), table, true, Severity::Error))) {
       state.SkipWithError("preprocessing failed");
       return;
     }
-    benchmark::DoNotOptimize(document.root());
+    benchmark::DoNotOptimize(root);
   }
 }
-
 std::string loop(int count, const std::string& body) {
   return "<Root><for index=\"i\" start=\"0\" end=\"" + std::to_string(count) +
          "\" incr=\"1\" mul=\"0x100\" add=\"$(BASE)\">" + body + "</for></Root>";

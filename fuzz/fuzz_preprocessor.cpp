@@ -5,7 +5,8 @@
 #include "base/bytes.h"
 #include "base/diagnostics.h"
 #include "fuzz/fuzz_support.h"
-#include "memorymap/memorymap.h"
+#include "memorymap/documentloader.h"
+#include "xml/loadcontext.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> parts = splitParts(data, size, 4);
@@ -13,15 +14,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   writeScratchFile(QStringLiteral("b.xml"), parts[3]);
   const QString main = writeScratchFile(QStringLiteral("main.xml"), parts[1]);
   Diagnostics diagnostics(true);
-  MemoryMap map;
-  map.diagnostics = &diagnostics;
   // A tenth of the real budget: loops at the full million are tested by the
   // unit tests, and here they would only slow the search down.
-  map.limits.maxCreatedElements = 100'000;
-  if (map.loadFile(main, fromBytes(parts[0]), true)) {
-    for (MemoryMapElement* segment : map.memorySegments(true)) {
-      map.programSections(segment);
-      map.findSegment(segment->name());
+  LoadLimits limits;
+  limits.maxCreatedElements = 100'000;
+  LoadContext context(diagnostics, limits);
+  if (const std::optional<MemoryMap> map = loadMemoryMap(context, main, fromBytes(parts[0]))) {
+    for (MemoryMapElement* segment : map->memorySegments(true)) {
+      map->programSections(segment);
+      map->findSegment(segment->name());
     }
   }
   diagnostics.flush();

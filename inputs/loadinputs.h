@@ -1,13 +1,22 @@
 // Loading the two input documents, the same way for both tools.
 #pragma once
 
-class MemoryMap;
+#include <optional>
+
+#include "memorymap/document.h"
+
+class LoadContext;
 struct InputOptions;
+
+struct LoadedInputs {
+  MemoryMap memoryMap;
+  std::optional<SectionPlacement> placement;  // none without a placement file
+};
 
 // Loads the memory map, from its file or from the -memory-map-segments list,
 // adds the segments of the -memory-map-dtb devicetree that it does not name,
-// and then the placement file when one is named; returns whether it was.
-// `verbose` names each file on standard output before it is read. Throws
-// FatalError when a file cannot be loaded. The documents report through the
-// diagnostics the caller has set on them.
-bool loadInputs(const InputOptions& options, bool verbose, MemoryMap& memoryMap, MemoryMap& placement);
+// and then loads the placement file when one is named, through `context`.
+// `verbose` names each file on standard output before it is read. Nothing
+// when a file cannot be loaded: why has been reported through the context.
+// Throws FatalError when the devicetree cannot be read.
+std::optional<LoadedInputs> loadInputs(LoadContext& context, const InputOptions& options, bool verbose);

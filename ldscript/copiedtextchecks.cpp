@@ -39,7 +39,7 @@ public:
       : section_(section), diagnostics_(diagnostics), name_(fromBytes(section.name)) {}
 
   void start() {
-    const std::string* text = section_.attributes.start;
+    const std::string_view* text = section_.attributes.start;
     if (!text || text->empty() || unexpanded(*text) || expression("start", *text, LdContext::SectionAddress) ||
         text->front() != '+')
       return;
@@ -55,7 +55,7 @@ public:
   }
 
   void size() {
-    const std::string* text = section_.attributes.size;
+    const std::string_view* text = section_.attributes.size;
     if (!text || text->empty() || unexpanded(*text) || expression("size", *text, LdContext::Assignment) ||
         isSymbol(*text) || !section_.document)
       return;
@@ -64,7 +64,7 @@ public:
     EvaluationError error;
     const QString size = fromBytes(*text);
     if (!evaluateUnsigned(size, &error) && error.message.endsWith(QLatin1String(" symbol not found"))) {
-      section_.document->sources.reportExpression(
+      section_.document->sources().reportExpression(
           diagnostics_, *section_.element, "size", size, error,
           QLatin1String("ld evaluates a size inside the section, where symbols are read relative to it; write a "
                         "number or a macro whose value is one"));
@@ -72,7 +72,7 @@ public:
   }
 
   void fill(bool portableScript) {
-    const std::string* text = section_.attributes.fill;
+    const std::string_view* text = section_.attributes.fill;
     if (!text || unexpanded(*text))
       return;
     if (!fromBytes(*text).trimmed().isEmpty()) {
@@ -127,7 +127,7 @@ private:
 
   void warn(const char* attribute, const std::string& value, std::size_t offset, const QString& text) {
     if (section_.document) {
-      section_.document->sources.reportAtAttribute(diagnostics_, Severity::Warning, *section_.element, attribute,
+      section_.document->sources().reportAtAttribute(diagnostics_, Severity::Warning, *section_.element, attribute,
                                                    fromBytes(value), static_cast<qsizetype>(offset), text);
     } else {  // a section built by hand, outside any file
       diagnostics_.reportLocated(Severity::Warning, SourceLocation(), text);

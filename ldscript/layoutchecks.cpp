@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "memorymap/memorymap.h"
+#include "memorymap/document.h"
 #include "expressions/evaluate.h"
 
 namespace {
@@ -189,7 +189,7 @@ private:
 
 Diagnostic diagnosticAt(Severity severity, const LayoutSection& section, const QString& text) {
   if (section.document)
-    return section.document->sources.diagnostic(severity, *section.element, text);
+    return section.document->sources().diagnostic(severity, *section.element, text);
   return {severity, {}, text, QString(), {}};  // a section built by hand, outside any file
 }
 

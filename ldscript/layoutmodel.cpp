@@ -3,8 +3,8 @@
 #include <algorithm>
 
 std::string scriptName(const MemoryMapElement& element) {
-  const std::string* name = element.attribute("name");
-  std::string text = name ? *name : std::string();
+  const std::string_view* name = element.attribute("name");
+  std::string text = name ? std::string(*name) : std::string();
   std::replace(text.begin(), text.end(), ' ', '_');
   return text;
 }

@@ -22,7 +22,7 @@
 #include "memorymap/memorymapelement.h"
 #include "memorymap/sectionattributes.h"
 
-class MemoryMap;
+class Document;
 
 // A name as it is written into the script: every blank becomes "_".
 std::string scriptName(const MemoryMapElement& element);
@@ -54,7 +54,7 @@ struct LayoutSection {
   LayoutSection* prev;                     // same segment, listed just before; null for the first
   const MemoryMapElement* element;         // its ProgramSection
   const MemoryMapElement* segmentElement;  // the memory-map MemorySegment it is placed in
-  const MemoryMap* document = nullptr;     // the file `element` comes from, for its location
+  const Document* document = nullptr;      // the document `element` comes from, for its location
   std::string name;                        // output-section name
   std::string_view stem;                   // name without one leading dot: __STEM_start__
   std::string_view segment;                // the segment's name as the script writes it

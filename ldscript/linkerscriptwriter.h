@@ -12,10 +12,11 @@
 
 class Diagnostics;
 class MemoryMap;
+class SectionPlacement;
 
 struct LinkerScriptInputs : ScriptOptions {
   const MemoryMap* memoryMap = nullptr;  // required
-  const MemoryMap* placement = nullptr;  // none without a placement file
+  const SectionPlacement* placement = nullptr;  // none without a placement file
 };
 
 // The layout every writer prints: section list, end placement and layout

@@ -101,7 +101,7 @@ void writeSection(ScriptStream& out, const LayoutSection& section, std::string_v
   writeMinimumSize(out, section, "    "sv, "."sv);
   out << "  } > " << runRegion(section);
   // An empty fill attribute asks for no fill: "=" alone would not parse.
-  const std::string* fill = section.attributes.fill;
+  const std::string_view* fill = section.attributes.fill;
   if (fill && !fill->empty())
     out << " =" << *fill;
   else if (!fill && !defaultFillPattern.empty())

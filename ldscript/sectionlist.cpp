@@ -5,7 +5,7 @@
 
 #include "base/bytes.h"
 #include "base/console.h"
-#include "memorymap/memorymap.h"
+#include "memorymap/document.h"
 #include "expressions/evaluate.h"
 #include "expressions/integerliteral.h"
 
@@ -14,7 +14,7 @@ namespace {
 // Where the segment list and the MEMORY regions come from: the placement
 // file's own segments when any of them has a start and a size, else the
 // memory map's. True for the memory map's.
-bool addSegments(LayoutModel& model, const MemoryMap& memoryMap, const MemoryMap* placement) {
+bool addSegments(LayoutModel& model, const MemoryMap& memoryMap, const SectionPlacement* placement) {
   if (placement) {
     const QList<MemoryMapElement*> placementSegments = placement->memorySegments(true);
     for (const MemoryMapElement* segment : placementSegments) {
@@ -49,7 +49,7 @@ SymbolValues symbolValues(const QMap<QString, QString>& symbols) {
 std::optional<uint32_t> fixedSize(const SectionAttributes& attributes, const SymbolValues& symbols) {
   if (!attributes.hasSize())
     return std::nullopt;
-  const auto symbol = symbols.empty() ? symbols.end() : symbols.find(*attributes.size);
+  const auto symbol = symbols.empty() ? symbols.end() : symbols.find(std::string(*attributes.size));
   const std::optional<uint64_t> value =
       parseStrictIntegerLiteral(symbol != symbols.end() ? symbol->second : *attributes.size);
   if (!value || *value > 0xffffffffu)
@@ -71,12 +71,12 @@ std::optional<uint32_t> fixedStart(const SectionAttributes& attributes) {
 
 }  // namespace
 
-void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const MemoryMap* placement,
+void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const SectionPlacement* placement,
                       const QMap<QString, QString>& symbols, bool verbose) {
   const bool fromMemoryMap = addSegments(model, memoryMap, placement);
   const SymbolValues values = symbolValues(symbols);
   // Appends the sections of one segment, chained after `prev`; the newest.
-  auto appendChain = [&](LayoutSection* prev, const MemoryMap& document, const MemoryMapElement* documentSegment,
+  auto appendChain = [&](LayoutSection* prev, const Document& document, const MemoryMapElement* documentSegment,
                          const MemoryMapElement& segment, const char* source) {
     for (const MemoryMapElement* element : document.programSections(documentSegment)) {
       LayoutSection& section = model.addSection(prev, *element, segment);

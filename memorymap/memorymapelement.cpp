@@ -1,13 +1,10 @@
 #include "memorymap/memorymapelement.h"
 
-#include <cstring>
-#include <string_view>
-
 #include "base/bytes.h"
 
 namespace {
 
-MemoryMapElement::Kind kindOf(const std::string& tagName) {
+MemoryMapElement::Kind kindOf(std::string_view tagName) {
   static const struct {
     std::string_view tag;
     MemoryMapElement::Kind kind;
@@ -31,15 +28,18 @@ MemoryMapElement::Kind kindOf(const std::string& tagName) {
 
 }  // namespace
 
-MemoryMapElement::MemoryMapElement(std::string tagName)
-    : XMLElement(std::move(tagName)), kind_(kindOf(this->tagName())) {}
+MemoryMapElement::MemoryMapElement(std::string_view tagName) : XMLElement(tagName), kind_(kindOf(tagName)) {}
+
+XMLElement* MemoryMapElement::make(Arena& arena, std::string_view tagName) {
+  return arena.make<MemoryMapElement>(tagName);
+}
 
 QString MemoryMapElement::name() const {
-  const std::string* value = attribute("name");
+  const std::string_view* value = attribute("name");
   return value ? fromBytes(*value) : QString();
 }
 
 bool MemoryMapElement::isReadOnly() const {
-  const std::string* value = attribute("access");
+  const std::string_view* value = attribute("access");
   return value && *value == "ReadOnly";
 }

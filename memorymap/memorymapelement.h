@@ -4,27 +4,29 @@
 
 #include <QString>
 #include <cstdint>
-#include <memory>
+#include <string_view>
 
 #include "xml/xmlnode.h"
 
 class MemoryMapElement : public XMLElement {
 public:
   // Decided once from the tag name (exact, case-sensitive).
-  enum Kind {
-    MemorySegment = 0,
-    Register = 1,
-    ProgramSection = 2,
-    Root = 3,
-    RegisterGroup = 4,
-    BitField = 5,
-    Enum = 6,
-    Processor = 7,
-    Vector = 8,
-    Other = 9,
+  enum Kind : std::uint8_t {
+    MemorySegment,
+    Register,
+    ProgramSection,
+    Root,
+    RegisterGroup,
+    BitField,
+    Enum,
+    Processor,
+    Vector,
+    Other,
   };
 
-  explicit MemoryMapElement(std::string tagName);
+  explicit MemoryMapElement(std::string_view tagName);
+  // The element maker of the documents' trees (XMLTree::ElementMaker).
+  static XMLElement* make(Arena& arena, std::string_view tagName);
 
   Kind kind() const { return kind_; }
 

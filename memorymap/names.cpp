@@ -3,7 +3,8 @@
 #include <QStringList>
 
 #include "base/didyoumean.h"
-#include "memorymap/memorymap.h"
+#include "memorymap/document.h"
+#include "xml/preprocessor.h"
 #include "base/bytes.h"
 
 namespace {
@@ -11,7 +12,7 @@ namespace {
 // The attributes each element of the two file formats reads. Register
 // descriptions carry many more that only other tools read, so their
 // attributes are not checked.
-const QStringList& knownAttributes(MemoryMapElement::Kind kind, const std::string& tagName) {
+const QStringList& knownAttributes(MemoryMapElement::Kind kind, std::string_view tagName) {
   static const QStringList segment = {
       QStringLiteral("name"),   QStringLiteral("start"),          QStringLiteral("size"),
       QStringLiteral("access"), QStringLiteral("address_symbol"), QStringLiteral("size_symbol")};
@@ -69,12 +70,12 @@ void forEachElement(const MemoryMapElement* top, Visit visit) {
 
 }  // namespace
 
-void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
+void checkNames(const Document& document, Diagnostics& diagnostics) {
   const MemoryMapElement* root = document.rootElement();
   const QStringList& elements = knownElements();
   ReportedOnce reported;
   auto firstTime = [&](const MemoryMapElement& element, const QString& name) {
-    return reported.first(document.sources, element, name);
+    return reported.first(document.sources(), element, name);
   };
   forEachElement(root, [&](const MemoryMapElement& element) {
     const QString tag = fromBytes(element.tagName());
@@ -82,7 +83,7 @@ void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
     // root element is accepted.
     if (&element != root && element.kind() == MemoryMapElement::Other && !elements.contains(tag) &&
         firstTime(element, QLatin1Char('<') + tag)) {
-      document.sources.report(diagnostics, Severity::Warning, element,
+      document.sources().report(diagnostics, Severity::Warning, element,
                               QLatin1String("unknown element <") + tag +
                                   QLatin1String(">: it is ignored, its contents are still read") +
                                   didYouMean(tag, elements));
@@ -90,14 +91,14 @@ void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
     const QStringList& known = knownAttributes(element.kind(), element.tagName());
     if (known.isEmpty())
       return;
-    for (const XMLElement::Attribute& attribute : element.attributes()) {
+    for (const XMLAttribute& attribute : element) {
       const QString name = fromBytes(attribute.name);
       // Namespace declarations and qualified names (a schema hint such as
       // xsi:noNamespaceSchemaLocation) belong to other tools.
       if (name.startsWith(QLatin1String("xmlns")) || name.contains(QLatin1Char(':')))
         continue;
       if (!known.contains(name) && firstTime(element, name)) {
-        document.sources.report(diagnostics, Severity::Warning, element,
+        document.sources().report(diagnostics, Severity::Warning, element,
                                 QLatin1String("unknown attribute \"") + name +
                                     QLatin1String("\" in <") + tag +
                                     QLatin1String(">: it is ignored") + didYouMean(name, known));
@@ -106,7 +107,7 @@ void checkNames(const MemoryMap& document, Diagnostics& diagnostics) {
   });
 }
 
-void checkPlacementSegments(const MemoryMap& memoryMap, const MemoryMap& placement,
+void checkPlacementSegments(const MemoryMap& memoryMap, const SectionPlacement& placement,
                             Diagnostics& diagnostics) {
   if (!diagnostics.located())
     return;
@@ -126,6 +127,6 @@ void checkPlacementSegments(const MemoryMap& memoryMap, const MemoryMap& placeme
                    QLatin1String(sections == 1 ? " section in it is" : " sections in it are") +
                    QLatin1String(" not placed");
     text += names.isEmpty() ? QString() : didYouMean(names.front(), mapNames);
-    placement.sources.report(diagnostics, Severity::Warning, *segment, text);
+    placement.sources().report(diagnostics, Severity::Warning, *segment, text);
   }
 }

@@ -8,13 +8,13 @@
 
 using namespace std::string_view_literals;
 
-bool isYes(const std::string* text) {
+bool isYes(const std::string_view* text) {
   return text && text->size() == 3 && ((*text)[0] | 0x20) == 'y' && ((*text)[1] | 0x20) == 'e' &&
          ((*text)[2] | 0x20) == 's';
 }
 
 SectionAttributes::SectionAttributes(const MemoryMapElement& element) {
-  const std::pair<std::string_view, const std::string**> fields[] = {
+  const std::pair<std::string_view, const std::string_view**> fields[] = {
       {"start"sv, &start},
       {"size"sv, &size},
       {"alignment"sv, &alignment},
@@ -29,7 +29,7 @@ SectionAttributes::SectionAttributes(const MemoryMapElement& element) {
       {"runoffset"sv, &runOffset},
       {"place_from_segment_end"sv, &placeFromSegmentEnd},
   };
-  for (const XMLElement::Attribute& attribute : element.attributes()) {
+  for (const XMLAttribute& attribute : element) {
     for (const auto& [name, slot] : fields) {
       if (attribute.name == name) {
         if (!*slot)

@@ -5,13 +5,13 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 class MemoryMapElement;
 
 // "Yes" in any letter case: the one reading of a yes/no attribute (load,
 // keep, place_from_segment_end). Absent or anything else is no.
-bool isYes(const std::string* text);
+bool isYes(const std::string_view* text);
 
 struct SectionAttributes {
   explicit SectionAttributes(const MemoryMapElement& element);
@@ -30,22 +30,22 @@ struct SectionAttributes {
 
   // Null when absent; the first of a repeated name counts, as for
   // XMLElement::attribute.
-  const std::string* start = nullptr;
-  const std::string* size = nullptr;
-  const std::string* alignment = nullptr;
-  const std::string* load = nullptr;
-  const std::string* inputSections = nullptr;
-  const std::string* keep = nullptr;
-  const std::string* fill = nullptr;
-  const std::string* addressSymbol = nullptr;
-  const std::string* endSymbol = nullptr;
-  const std::string* sizeSymbol = nullptr;
-  const std::string* runIn = nullptr;
-  const std::string* runOffset = nullptr;
-  const std::string* placeFromSegmentEnd = nullptr;
+  const std::string_view* start = nullptr;
+  const std::string_view* size = nullptr;
+  const std::string_view* alignment = nullptr;
+  const std::string_view* load = nullptr;
+  const std::string_view* inputSections = nullptr;
+  const std::string_view* keep = nullptr;
+  const std::string_view* fill = nullptr;
+  const std::string_view* addressSymbol = nullptr;
+  const std::string_view* endSymbol = nullptr;
+  const std::string_view* sizeSymbol = nullptr;
+  const std::string_view* runIn = nullptr;
+  const std::string_view* runOffset = nullptr;
+  const std::string_view* placeFromSegmentEnd = nullptr;
   // The alignment read by the integer literal rule; 0 when not set.
   uint32_t alignmentValue = 0;
 
 private:
-  static bool isSet(const std::string* text) { return text && !text->empty(); }
+  static bool isSet(const std::string_view* text) { return text && !text->empty(); }
 };

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <new>
+#include <optional>
 #include <unistd.h>
 
 #include "base/bytes.h"
@@ -11,11 +12,11 @@
 #include "base/fatalerror.h"
 #include "inputs/loadinputs.h"
 #include "ldscript/linkerscriptwriter.h"
-#include "memorymap/memorymap.h"
 #include "memorymap/names.h"
 #include "mkld/commandline.h"
 #include "mkld/dependencyfile.h"
 #include "mkld/inputroles.h"
+#include "xml/loadcontext.h"
 #include "xml/macroregistry.h"
 
 namespace {
@@ -37,38 +38,29 @@ void checkDependencyFileIsNotTheScript(const CommandLineOptions& options) {
                      QLatin1String(": it is the ld script"));
 }
 
-// Writes the script and then, only once the script is in place, the
-// dependency file on every file both documents read.
-void writeScript(const CommandLineOptions& options, const MemoryMap& memoryMap, const MemoryMap* placement,
-                 Diagnostics& diagnostics) {
-  LinkerScriptInputs inputs;
-  static_cast<ScriptOptions&>(inputs) = options;
-  inputs.memoryMap = &memoryMap;
-  inputs.placement = placement;
-  writeLinkerScript(options.outputFile, inputs, diagnostics);
-  if (options.dependencyFile.isEmpty())
-    return;
-  QStringList filesRead = memoryMap.filesRead;
-  if (placement)
-    filesRead += placement->filesRead;
-  writeDependencyFile(options.dependencyFile, options.outputFile, filesRead);
-}
-
 // Everything after the command line: the documents, the script and the
-// dependency file. Every failure ends here, reported through the engine; the
-// run fails when the engine counted an error, and the output file is removed.
+// dependency file on every file both documents read, written only once the
+// script is in place. Every failure ends here, reported through the engine;
+// the run fails when the engine counted an error, and the output file is
+// removed.
 int run(const CommandLineOptions& options, Diagnostics& diagnostics) {
-  MemoryMap memoryMap;
-  MemoryMap placement;
-  memoryMap.diagnostics = &diagnostics;
-  placement.diagnostics = &diagnostics;
   try {
     checkDependencyFileIsNotTheScript(options);
-    const bool hasPlacement = loadInputs(options, options.verbose, memoryMap, placement);
-    if (hasPlacement)
-      checkPlacementSegments(memoryMap, placement, diagnostics);
-    checkInputRoles(memoryMap, hasPlacement ? &placement : nullptr, diagnostics);
-    writeScript(options, memoryMap, hasPlacement ? &placement : nullptr, diagnostics);
+    LoadContext context(diagnostics);
+    const std::optional<LoadedInputs> loaded = loadInputs(context, options, options.verbose);
+    if (loaded && loaded->placement)
+      checkPlacementSegments(loaded->memoryMap, *loaded->placement, diagnostics);
+    if (loaded)
+      checkInputRoles(loaded->memoryMap, loaded->placement ? &*loaded->placement : nullptr, diagnostics);
+    if (loaded && diagnostics.errorCount() == 0) {
+      LinkerScriptInputs inputs;
+      static_cast<ScriptOptions&>(inputs) = options;
+      inputs.memoryMap = &loaded->memoryMap;
+      inputs.placement = loaded->placement ? &*loaded->placement : nullptr;
+      writeLinkerScript(options.outputFile, inputs, diagnostics);
+      if (!options.dependencyFile.isEmpty())
+        writeDependencyFile(options.dependencyFile, options.outputFile, context.filesRead());
+    }
   } catch (const FatalError& e) {
     diagnostics.report(e.diagnostic());
   } catch (const std::bad_alloc&) {

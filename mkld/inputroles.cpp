@@ -1,12 +1,12 @@
 #include "mkld/inputroles.h"
 
 #include "base/diagnostics.h"
-#include "memorymap/memorymap.h"
+#include "memorymap/document.h"
 
 namespace {
 
 // The first ProgramSection of the document, or null.
-const MemoryMapElement* firstSection(const MemoryMap& document) {
+const MemoryMapElement* firstSection(const Document& document) {
   for (const MemoryMapElement* segment : document.memorySegments(false)) {
     const QList<MemoryMapElement*> sections = document.programSections(segment);
     if (!sections.isEmpty())
@@ -17,7 +17,7 @@ const MemoryMapElement* firstSection(const MemoryMap& document) {
 
 }  // namespace
 
-void checkInputRoles(const MemoryMap& memoryMap, const MemoryMap* placement, Diagnostics& diagnostics) {
+void checkInputRoles(const MemoryMap& memoryMap, const SectionPlacement* placement, Diagnostics& diagnostics) {
   if (!diagnostics.located())
     return;
   const MemoryMapElement* mapSection = firstSection(memoryMap);
@@ -32,12 +32,12 @@ void checkInputRoles(const MemoryMap& memoryMap, const MemoryMap* placement, Dia
   }
   if (!mapSection || firstSection(*placement) || !placement->rootElement())
     return;
-  Diagnostic wrongWay = placement->sources.diagnostic(
+  Diagnostic wrongWay = placement->sources().diagnostic(
       Severity::Warning, *placement->rootElement(),
       QStringLiteral("the section-placement file places no section, but the memory-map file does: are the two "
                      "files given the wrong way round? -memory-map-file names the segments' addresses and sizes, "
                      "-section-placement-file the sections in them"));
-  wrongWay.notes.push_back({memoryMap.sources.location(*mapSection),
+  wrongWay.notes.push_back({memoryMap.sources().location(*mapSection),
                             QStringLiteral("the memory-map file places section %1 here").arg(mapSection->name())});
   diagnostics.report(std::move(wrongWay));
 }

@@ -6,6 +6,7 @@
 
 class Diagnostics;
 class MemoryMap;
+class SectionPlacement;
 
 // `placement` is null without -section-placement-file.
-void checkInputRoles(const MemoryMap& memoryMap, const MemoryMap* placement, Diagnostics& diagnostics);
+void checkInputRoles(const MemoryMap& memoryMap, const SectionPlacement* placement, Diagnostics& diagnostics);

@@ -15,12 +15,12 @@
 #include "inputs/inputoptions.h"
 #include "inputs/loadinputs.h"
 #include "ldscript/sectionlist.h"
-#include "memorymap/memorymap.h"
 #include "report/elffile.h"
 #include "report/htmlreport.h"
 #include "report/jsonreport.h"
 #include "report/memoryreport.h"
 #include "report/textreport.h"
+#include "xml/loadcontext.h"
 #include "xml/macroregistry.h"
 
 namespace {
@@ -141,9 +141,13 @@ const SegmentUsage& segmentNamed(const MemoryReport& report, const QString& name
 }
 
 int report(const ReportOptions& options) {
-  MemoryMap memoryMap;
-  MemoryMap placement;
-  const bool hasPlacement = loadInputs(options.input, false, memoryMap, placement);
+  // The report prints the default output only: the load's errors are its
+  // plain lines.
+  Diagnostics diagnostics(false);
+  LoadContext context(diagnostics);
+  const std::optional<LoadedInputs> loaded = loadInputs(context, options.input, false);
+  if (!loaded)
+    return 1;
 
   QString error;
   const std::optional<ElfFile> elf = readElfFile(options.elfFile, &error);
@@ -151,7 +155,7 @@ int report(const ReportOptions& options) {
     throw FatalError(error);
   // The section list the script was written from says what the sections are for.
   LayoutModel model;
-  buildSectionList(model, memoryMap, hasPlacement ? &placement : nullptr, {}, false);
+  buildSectionList(model, loaded->memoryMap, loaded->placement ? &*loaded->placement : nullptr, {}, false);
   const LayoutIntent intent = layoutIntent(model);
   const MemoryReport memoryReport = buildMemoryReport(options.elfFile, *elf, intent.segments, intent.reservations);
   for (const Limit& limit : options.limits)

@@ -1,6 +1,5 @@
 #include "xml/sourcemap.h"
 
-#include <QFile>
 #include <algorithm>
 
 #include "base/bytes.h"
@@ -33,11 +32,16 @@ QLatin1String directiveName(SourceMap::Directive directive) {
 // Index 0 of both tables stands for "none", so a zero-initialised node has
 // no location.
 SourceMap::SourceMap()
-    : files_{{QString(), 0}}, origins_{{Directive::Include, 0, 0, 0, 0}} {}
+    : files_{{QString(), 0, {}}}, origins_{{Directive::Include, 0, 0, 0, 0}} {}
 
 std::uint32_t SourceMap::addFile(const QString& path, std::uint32_t openedBy) {
-  files_.push_back({path, openedBy < origins_.size() ? openedBy : 0});
+  files_.push_back({path, openedBy < origins_.size() ? openedBy : 0, {}});
   return static_cast<std::uint32_t>(files_.size() - 1);
+}
+
+void SourceMap::setText(std::uint32_t file, std::string_view text) {
+  if (file != 0 && file < files_.size())
+    files_[file].text = text;
 }
 
 std::uint32_t SourceMap::addOrigin(Directive directive, const XMLNode& element) {
@@ -62,7 +66,7 @@ SourceLocation SourceMap::location(const XMLNode& node) const {
 SourceLocation SourceMap::location(std::uint32_t file, int line, int column) const {
   if (file == 0 || file >= files_.size())
     return {};
-  return {files_[file].path, line + 1, column};
+  return {files_[file].path, line, column};
 }
 
 std::vector<SourceMap::Note> SourceMap::notes(const XMLNode& node) const {
@@ -123,7 +127,7 @@ void SourceMap::reportExpression(Diagnostics& diagnostics, const XMLElement& ele
   QString message = QLatin1String("cannot evaluate ") + QLatin1String(attribute) +
                     QLatin1String("=\"") + text + QLatin1String("\" of <") +
                     fromBytes(element.tagName());
-  if (const std::string* name = element.attribute("name"))
+  if (const std::string_view* name = element.attribute("name"))
     message += QLatin1String(" name=\"") + fromBytes(*name) + QLatin1Char('"');
   message += QLatin1String(">: ") + error.message;
   message += rest.isEmpty() ? QLatin1String(" at the end of the text")
@@ -143,45 +147,43 @@ void SourceMap::reportAtAttribute(Diagnostics& diagnostics, Severity severity, c
       notes(element));
 }
 
-// Reads the start tag again from the file: attribute positions are not kept
-// on the nodes, and this runs only for a report.
+// Searches the start tag in the file's text again: attribute positions are
+// not kept on the nodes, and this runs only for a report.
 SourceLocation SourceMap::attributeLocation(const XMLElement& element, const char* attribute,
                                             const QString& text, qsizetype offset) const {
   const SourceLocation own = location(element);
-  if (element.file == 0 || element.file >= files_.size())
+  if (element.file == 0 || element.file >= files_.size() || element.line < 1)
     return own;
-  if (cachedFile_ != element.file) {
-    QFile file(nativePath(files_[element.file].path));
-    cachedText_ = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    cachedFile_ = element.file;
-  }
-  const QByteArray& data = cachedText_;
+  const std::string_view data = files_[element.file].text;
   // The start of the element's line, then its '<'.
-  qsizetype at = 0;
-  for (int line = 0; line < element.line && at >= 0; ++line) {
-    at = data.indexOf('\n', at);
-    if (at >= 0)
+  std::size_t at = 0;
+  for (int line = 1; line < element.line && at != std::string_view::npos; ++line) {
+    at = data.find('\n', at);
+    if (at != std::string_view::npos)
       ++at;
   }
-  if (at < 0)
+  if (at == std::string_view::npos)
     return own;
-  at += element.column - 1;
-  const qsizetype tagEnd = data.indexOf('>', at);
-  const QByteArray name = QByteArray(attribute) + '=';
-  for (qsizetype found = data.indexOf(name, at); found >= 0 && (tagEnd < 0 || found < tagEnd);
-       found = data.indexOf(name, found + 1)) {
+  at += static_cast<std::size_t>(element.column - 1);
+  const std::size_t tagEnd = data.find('>', at);
+  const std::string name = std::string(attribute) + '=';
+  const QByteArray shown = toBytes(text);
+  for (std::size_t found = data.find(name, at); found != std::string_view::npos && found < tagEnd;
+       found = data.find(name, found + 1)) {
     const char before = found > 0 ? data[found - 1] : ' ';
-    const qsizetype quote = found + name.size();
+    const std::size_t quote = found + name.size();
     if ((before != ' ' && before != '\t' && before != '\n' && before != '"' && before != '\'') ||
         quote >= data.size() || (data[quote] != '"' && data[quote] != '\''))
       continue;
-    qsizetype value = quote + 1;
-    const QByteArray shown = toBytes(text);
-    if (data.mid(value, shown.size()) == shown && data.mid(value + shown.size(), 1) == data.mid(quote, 1))
-      value += toBytes(text.left(offset)).size();
-    const qsizetype lineStart = data.lastIndexOf('\n', value - 1) + 1;
-    return {own.file, own.line + static_cast<int>(data.mid(at, value - at).count('\n')),
-            static_cast<int>(value - lineStart + 1)};
+    std::size_t value = quote + 1;
+    const std::string_view written = data.substr(value, static_cast<std::size_t>(shown.size()));
+    if (written == std::string_view(shown.constData(), static_cast<std::size_t>(shown.size())) &&
+        data.substr(value + written.size(), 1) == data.substr(quote, 1))
+      value += static_cast<std::size_t>(toBytes(text.left(offset)).size());
+    const std::size_t lineStart = data.rfind('\n', value - 1) + 1;
+    const auto newlines = std::count(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                     data.begin() + static_cast<std::ptrdiff_t>(value), '\n');
+    return {own.file, own.line + static_cast<int>(newlines), static_cast<int>(value - lineStart + 1)};
   }
   return own;
 }

@@ -9,10 +9,10 @@
 // reported.
 #pragma once
 
-#include <QByteArray>
 #include <QSet>
 #include <QString>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "base/diagnostics.h"
@@ -32,7 +32,7 @@ public:
   struct Place {
     std::uint32_t file = 0;
     std::uint32_t origin = 0;
-    int line = 0;  // as XMLNode::line, from 0
+    int line = 0;  // from 1
     int column = 0;
   };
   static Place placeOf(const XMLNode& node);
@@ -43,6 +43,9 @@ public:
   // Import resolved it; `openedBy` is the Include or Import origin that
   // read it, 0 for a file named on the command line.
   std::uint32_t addFile(const QString& path, std::uint32_t openedBy = 0);
+  // The text `file` was read from, kept by its load: attribute positions
+  // are found in it when one is reported.
+  void setText(std::uint32_t file, std::string_view text);
   // A run of `directive` at `element`; copies it makes carry the result.
   std::uint32_t addOrigin(Directive directive, const XMLNode& element);
   // The origin that read `file`, 0 for none.
@@ -84,11 +87,12 @@ private:
   struct File {
     QString path;
     std::uint32_t openedBy;
+    std::string_view text;
   };
   struct Origin {
     Directive directive;
     std::uint32_t file;
-    int line;  // as XMLNode::line, from 0
+    int line;  // from 1
     int column;
     std::uint32_t origin;  // the directive element's own origin
   };
@@ -101,9 +105,6 @@ private:
 
   std::vector<File> files_;
   std::vector<Origin> origins_;
-  // The last file read back for attributeLocation.
-  mutable std::uint32_t cachedFile_ = 0;
-  mutable QByteArray cachedText_;
 };
 
 // Remembers what was reported at which place: the copies a loop makes share

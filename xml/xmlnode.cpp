@@ -1,25 +1,8 @@
 #include "xml/xmlnode.h"
 
 #include <algorithm>
-
-// Freeing splices each node's child list in front of the pending chain and
-// then frees the chain link by link, so neither a long sibling chain nor deep
-// nesting ever recurses: every node reaches its own destructor with no links.
-XMLNode::~XMLNode() {
-  std::unique_ptr<XMLNode> pending = std::move(nextSibling_);
-  if (firstChild_) {
-    lastChild_->nextSibling_ = std::move(pending);
-    pending = std::move(firstChild_);
-  }
-  while (pending) {
-    std::unique_ptr<XMLNode> node = std::move(pending);
-    pending = std::move(node->nextSibling_);
-    if (node->firstChild_) {
-      node->lastChild_->nextSibling_ = std::move(pending);
-      pending = std::move(node->firstChild_);
-    }
-  }
-}
+#include <utility>
+#include <vector>
 
 XMLElement* XMLNode::toElement() {
   return type_ == Type::Element ? static_cast<XMLElement*>(this) : nullptr;
@@ -29,89 +12,133 @@ const XMLElement* XMLNode::toElement() const {
   return type_ == Type::Element ? static_cast<const XMLElement*>(this) : nullptr;
 }
 
-void XMLNode::linkAfter(XMLNode* reference, std::unique_ptr<XMLNode> chain) {
+void XMLNode::linkAfter(XMLNode* reference, XMLNode* chain) {
   if (!chain)
     return;
-  XMLNode* head = chain.get();
-  XMLNode* tail = head;
+  XMLNode* tail = chain;
   XMLNode* previous = reference;
-  for (XMLNode* node = head; node; node = node->nextSibling_.get()) {
+  for (XMLNode* node = chain; node; node = node->nextSibling_) {
     node->parent_ = this;
     node->prevSibling_ = previous;
     previous = node;
     tail = node;
   }
-  std::unique_ptr<XMLNode>& slot = reference ? reference->nextSibling_ : firstChild_;
-  tail->nextSibling_ = std::move(slot);
+  XMLNode*& slot = reference ? reference->nextSibling_ : firstChild_;
+  tail->nextSibling_ = slot;
   if (tail->nextSibling_)
     tail->nextSibling_->prevSibling_ = tail;
   else
     lastChild_ = tail;
-  slot = std::move(chain);
+  slot = chain;
 }
 
-void XMLNode::appendChild(std::unique_ptr<XMLNode> node) {
-  linkAfter(lastChild_, std::move(node));
-}
+void XMLNode::appendChild(XMLNode* node) { linkAfter(lastChild_, node); }
 
-std::unique_ptr<XMLNode> XMLNode::removeChild(XMLNode* child) {
+XMLNode* XMLNode::removeChild(XMLNode* child) {
   if (!child || child->parent_ != this)
     return nullptr;
   XMLNode* previous = child->prevSibling_;
-  std::unique_ptr<XMLNode>& slot = previous ? previous->nextSibling_ : firstChild_;
-  std::unique_ptr<XMLNode> taken = std::move(slot);
-  slot = std::move(child->nextSibling_);
+  XMLNode*& slot = previous ? previous->nextSibling_ : firstChild_;
+  slot = child->nextSibling_;
   if (slot)
     slot->prevSibling_ = previous;
   else
     lastChild_ = previous;
   child->parent_ = nullptr;
   child->prevSibling_ = nullptr;
-  return taken;
+  child->nextSibling_ = nullptr;
+  return child;
 }
 
-std::unique_ptr<XMLNode> XMLNode::replaceChild(XMLNode* oldChild,
-                                               std::unique_ptr<XMLNode> newChild) {
+void XMLNode::replaceChild(XMLNode* oldChild, XMLNode* newChild) {
   if (!oldChild || oldChild->parent_ != this)
-    return nullptr;
+    return;
   XMLNode* previous = oldChild->prevSibling_;
-  std::unique_ptr<XMLNode> taken = removeChild(oldChild);
-  linkAfter(previous, std::move(newChild));
-  return taken;
+  removeChild(oldChild);
+  linkAfter(previous, newChild);
 }
 
-void XMLNode::insertChildrenAfter(XMLNode* reference, std::unique_ptr<XMLNode> chain) {
+void XMLNode::insertChildrenAfter(XMLNode* reference, XMLNode* chain) {
   if (!reference || reference->parent_ != this)
     reference = lastChild_;
-  linkAfter(reference, std::move(chain));
+  linkAfter(reference, chain);
 }
 
-std::unique_ptr<XMLNode> XMLNode::takeChildren() {
-  for (XMLNode* node = firstChild_.get(); node; node = node->nextSibling_.get())
+XMLNode* XMLNode::takeChildren() {
+  for (XMLNode* node = firstChild_; node; node = node->nextSibling_)
     node->parent_ = nullptr;
   lastChild_ = nullptr;
-  return std::move(firstChild_);
+  return std::exchange(firstChild_, nullptr);
 }
 
-XMLElement::XMLElement(std::string tagName)
-    : XMLNode(Type::Element), tagName_(std::move(tagName)) {}
-
-XMLElement::~XMLElement() = default;
-
-void XMLElement::setAttribute(std::string name, std::string value) {
-  for (Attribute& attribute : attributes_) {
-    if (attribute.name == name) {
-      attribute.value = std::move(value);
-      return;
-    }
-  }
-  attributes_.push_back({std::move(name), std::move(value)});
-}
-
-const std::string* XMLElement::attribute(std::string_view name) const {
-  for (const Attribute& attribute : attributes_) {
+const std::string_view* XMLElement::attribute(std::string_view name) const {
+  for (const XMLAttribute& attribute : *this) {
     if (attribute.name == name)
       return &attribute.value;
   }
   return nullptr;
+}
+
+void XMLElement::setAttribute(Arena& arena, std::string_view name, std::string_view value) {
+  for (std::uint32_t i = 0; i < count_; ++i) {
+    if (attributes_[i].name == name) {
+      attributes_[i].value = value;
+      return;
+    }
+  }
+  if (count_ == capacity_) {
+    capacity_ = std::max<std::uint32_t>(4, capacity_ * 2);
+    auto* grown = reinterpret_cast<XMLAttribute*>(arena.allocate(sizeof(XMLAttribute) * capacity_, alignof(XMLAttribute)));
+    std::copy(attributes_, attributes_ + count_, grown);
+    attributes_ = grown;
+  }
+  attributes_[count_++] = {name, value};
+}
+
+namespace {
+
+XMLElement* plainElement(Arena& arena, std::string_view tagName) { return arena.make<XMLElement>(tagName); }
+
+}  // namespace
+
+XMLTree::XMLTree(ElementMaker makeElement)
+    : arena_(std::make_unique<Arena>()), makeElement_(makeElement ? makeElement : plainElement) {}
+
+XMLElement* XMLTree::newElement(std::string_view tagName) const { return makeElement_(*arena_, tagName); }
+
+XMLNode* XMLTree::clone(const XMLNode& node) const {
+  auto copyOne = [this](const XMLNode& source) -> XMLNode* {
+    XMLNode* copy = nullptr;
+    if (const XMLElement* element = source.toElement()) {
+      XMLElement* elementCopy = newElement(element->tagName());
+      const std::uint32_t count = element->attributeCount();
+      auto* attributes = reinterpret_cast<XMLAttribute*>(
+          arena_->allocate(sizeof(XMLAttribute) * std::max<std::uint32_t>(count, 1), alignof(XMLAttribute)));
+      std::copy(element->begin(), element->end(), attributes);
+      elementCopy->setAttributes(attributes, count);
+      copy = elementCopy;
+    } else {
+      copy = arena_->make<XMLCDATASection>(static_cast<const XMLCDATASection&>(source).value());
+    }
+    copy->line = source.line;
+    copy->column = source.column;
+    copy->file = source.file;
+    copy->origin = source.origin;
+    return copy;
+  };
+
+  XMLNode* top = copyOne(node);
+  // Pairs of (original, copy) whose children still have to be copied.
+  std::vector<std::pair<const XMLNode*, XMLNode*>> pending{{&node, top}};
+  while (!pending.empty()) {
+    const auto [source, target] = pending.back();
+    pending.pop_back();
+    for (const XMLNode* child = source->firstChild(); child; child = child->nextSibling()) {
+      XMLNode* childCopy = copyOne(*child);
+      if (child->firstChild())
+        pending.emplace_back(child, childCopy);
+      target->appendChild(childCopy);
+    }
+  }
+  return top;
 }

@@ -1,28 +1,28 @@
 // The node tree that every XML input is read into and that the preprocessor
 // rewrites in place.
 //
-// Design priority: ownership is visible and safe. A node owns its first child
-// and its next sibling through std::unique_ptr, so a tree can neither leak nor
-// be freed twice; `parent`, the previous sibling and the cached last child are
-// borrowed pointers, which make every link operation O(1).
-// Destruction and every walk over a tree are iterative, so a chain of a
-// million siblings or elements nested a hundred thousand deep never exhausts
-// the stack. Names and values are 8-bit strings exactly as read.
+// Design priority: cheap to build. Every node and every text of a tree lives
+// in its XMLTree's arena (xml/arena.h): a node is never freed alone, and the
+// whole tree goes at once with its XMLTree. Links are plain pointers, and
+// every link operation is O(1). Names and values are views of 8-bit text
+// exactly as read: into the file's bytes, or into decoded or expanded copies
+// in the same arena. Walks over a tree are iterative, so any depth is fine.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <string_view>
-#include <vector>
+
+#include "xml/arena.h"
 
 class XMLElement;
 
 class XMLNode {
 public:
-  enum class Type { Element, Data, Comment, CDATASection };
+  // The reader keeps CDATA sections; character data and comments are
+  // dropped as they are read.
+  enum class Type : std::uint8_t { Element, CDATASection };
 
-  virtual ~XMLNode();
   XMLNode(const XMLNode&) = delete;
   XMLNode& operator=(const XMLNode&) = delete;
 
@@ -31,18 +31,15 @@ public:
   const XMLElement* toElement() const;
 
   XMLNode* parent() const { return parent_; }
-  XMLNode* nextSibling() const { return nextSibling_.get(); }
-  XMLNode* firstChild() const { return firstChild_.get(); }
+  XMLNode* nextSibling() const { return nextSibling_; }
+  XMLNode* firstChild() const { return firstChild_; }
   XMLNode* lastChild() const { return lastChild_; }
 
-  // Where the node came from, as indices into its document's SourceMap
-  // (xml/sourcemap.h): a few integers rather than a path string per node.
-  // Newlines consumed before the node's opening '<', counted from 0.
-  int line = 0;
-  // Byte column of the opening '<', from 1; 0 when not read from a file.
-  int column = 0;
-  // The file the node was read from; 0: none.
-  std::uint32_t file = 0;
+  // Where the node came from, as indices into the SourceMap of its load
+  // (xml/sourcemap.h): a few integers rather than a path per node.
+  int line = 0;    // of the opening '<', from 1; 0 when not read from a file
+  int column = 0;  // byte column of the opening '<', from 1
+  std::uint32_t file = 0;    // the file the node was read from; 0: none
   // For a copy made by for, foreach or xmlput: the directive that made it;
   // 0 for a node read as it stands.
   std::uint32_t origin = 0;
@@ -53,87 +50,101 @@ public:
   // `reference` arguments that are not children of this node change nothing.
 
   // Links `node` at the end of the child list; O(1) for a single node.
-  void appendChild(std::unique_ptr<XMLNode> node);
-  // Unlinks `child` and hands it back, detached (no parent, no next sibling);
-  // null when it is not a child of this node.
-  std::unique_ptr<XMLNode> removeChild(XMLNode* child);
-  // `newChild` takes the place of `oldChild`, which is handed back detached.
-  // A null `newChild` just removes; when `oldChild` is not a child of this
-  // node nothing is linked, `newChild` is freed and the result is null.
-  std::unique_ptr<XMLNode> replaceChild(XMLNode* oldChild, std::unique_ptr<XMLNode> newChild);
-  // Inserts a chain of siblings (linked through nextSibling) directly after
-  // `reference`, keeping its order; with no children the chain becomes the
-  // child list. A null reference (or one that is not a child of this node)
-  // with children present inserts at the end.
-  void insertChildrenAfter(XMLNode* reference, std::unique_ptr<XMLNode> chain);
+  void appendChild(XMLNode* node);
+  // Unlinks `child` and hands it back detached; null when it is not a child.
+  XMLNode* removeChild(XMLNode* child);
+  // `newChild` (may be null) takes the place of `oldChild`.
+  void replaceChild(XMLNode* oldChild, XMLNode* newChild);
+  // Inserts a chain directly after `reference`, keeping its order; a null
+  // reference (or one that is not a child of this node) appends.
+  void insertChildrenAfter(XMLNode* reference, XMLNode* chain);
   // Detaches the whole child list and hands it back as a chain.
-  std::unique_ptr<XMLNode> takeChildren();
+  XMLNode* takeChildren();
 
 protected:
   explicit XMLNode(Type type) : type_(type) {}
 
 private:
   // Links a detached chain directly after `reference` (at the front when null).
-  void linkAfter(XMLNode* reference, std::unique_ptr<XMLNode> chain);
+  void linkAfter(XMLNode* reference, XMLNode* chain);
 
   Type type_;
   XMLNode* parent_ = nullptr;
   XMLNode* prevSibling_ = nullptr;
-  std::unique_ptr<XMLNode> nextSibling_;
-  std::unique_ptr<XMLNode> firstChild_;
+  XMLNode* nextSibling_ = nullptr;
+  XMLNode* firstChild_ = nullptr;
   XMLNode* lastChild_ = nullptr;
+};
+
+struct XMLAttribute {
+  std::string_view name;
+  std::string_view value;
 };
 
 class XMLElement : public XMLNode {
 public:
-  struct Attribute {
-    std::string name;
-    std::string value;
-  };
+  // The views must live as long as the tree.
+  explicit XMLElement(std::string_view tagName) : XMLNode(Type::Element), tagName_(tagName) {}
 
-  explicit XMLElement(std::string tagName);
-  ~XMLElement() override;
+  std::string_view tagName() const { return tagName_; }
 
-  const std::string& tagName() const { return tagName_; }
+  // The value, or null when absent (absent and empty are different); the
+  // first of a repeated name counts.
+  const std::string_view* attribute(std::string_view name) const;
+  bool hasAttribute(std::string_view name) const { return attribute(name) != nullptr; }
+
+  // In order of first appearance.
+  const XMLAttribute* begin() const { return attributes_; }
+  const XMLAttribute* end() const { return attributes_ + count_; }
+  std::uint32_t attributeCount() const { return count_; }
 
   // Replaces the value of an existing attribute in its first position, or
-  // appends a new one.
-  void setAttribute(std::string name, std::string value);
-  bool hasAttribute(std::string_view name) const { return attribute(name) != nullptr; }
-  // The value, or null when absent (absent and empty are different).
-  const std::string* attribute(std::string_view name) const;
-  // In order of first appearance.
-  const std::vector<Attribute>& attributes() const { return attributes_; }
-  std::vector<Attribute>& mutableAttributes() { return attributes_; }
+  // appends one, growing the list in `arena`. The views must live as long as
+  // the tree.
+  void setAttribute(Arena& arena, std::string_view name, std::string_view value);
+  // Sets the value of the attribute at `index`.
+  void setValue(std::uint32_t index, std::string_view value) { attributes_[index].value = value; }
+  // Takes `count` attributes at `attributes` (in the arena) as the list.
+  void setAttributes(XMLAttribute* attributes, std::uint32_t count) {
+    attributes_ = attributes;
+    count_ = capacity_ = count;
+  }
 
 private:
-  std::string tagName_;
-  std::vector<Attribute> attributes_;
+  std::string_view tagName_;
+  XMLAttribute* attributes_ = nullptr;
+  std::uint32_t count_ = 0;
+  std::uint32_t capacity_ = 0;
 };
 
-// Character data, comments and CDATA sections: one string each.
-class XMLTextNode : public XMLNode {
+class XMLCDATASection : public XMLNode {
 public:
-  const std::string& value() const { return value_; }
-
-protected:
-  XMLTextNode(Type type, std::string value) : XMLNode(type), value_(std::move(value)) {}
+  explicit XMLCDATASection(std::string_view value) : XMLNode(Type::CDATASection), value_(value) {}
+  std::string_view value() const { return value_; }
 
 private:
-  std::string value_;
+  std::string_view value_;
 };
 
-class XMLData : public XMLTextNode {
+// A document's arena and the tree in it. Moving it keeps every node where it is.
+class XMLTree {
 public:
-  explicit XMLData(std::string value) : XMLTextNode(Type::Data, std::move(value)) {}
-};
+  // Makes the element of a tag: a document whose elements carry more than
+  // XMLElement (memorymap/memorymapelement.h) gives its own maker.
+  using ElementMaker = XMLElement* (*)(Arena& arena, std::string_view tagName);
 
-class XMLComment : public XMLTextNode {
-public:
-  explicit XMLComment(std::string value) : XMLTextNode(Type::Comment, std::move(value)) {}
-};
+  explicit XMLTree(ElementMaker makeElement = nullptr);
 
-class XMLCDATASection : public XMLTextNode {
-public:
-  explicit XMLCDATASection(std::string value) : XMLTextNode(Type::CDATASection, std::move(value)) {}
+  Arena& arena() const { return *arena_; }
+  XMLElement* root() const { return root_; }
+  void setRoot(XMLElement* root) { root_ = root; }
+
+  XMLElement* newElement(std::string_view tagName) const;
+  // A deep copy of the node and its subtree (not its siblings), places kept.
+  XMLNode* clone(const XMLNode& node) const;
+
+private:
+  std::unique_ptr<Arena> arena_;
+  ElementMaker makeElement_;
+  XMLElement* root_ = nullptr;
 };

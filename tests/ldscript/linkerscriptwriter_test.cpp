@@ -13,19 +13,29 @@
 #include "base/diagnostics.h"
 #include "base/fatalerror.h"
 #include "ldscript/scriptstream.h"
-#include "memorymap/memorymap.h"
+#include "memorymap/documentloader.h"
+#include "xml/loadcontext.h"
 
 namespace {
 
 // Documents from XML text, and the script the writer makes of them.
 struct Script {
   explicit Script(const char* memoryMapXml, const char* placementXml = nullptr) {
-    EXPECT_TRUE(memoryMap.loadString(fromBytes(memoryMapXml)));
+    memoryMap = loadMemoryMap(context, write("map.xml", memoryMapXml), QString());
+    EXPECT_TRUE(memoryMap);
     if (placementXml) {
-      EXPECT_TRUE(placement.loadString(fromBytes(placementXml)));
-      inputs.placement = &placement;
+      placement = loadSectionPlacement(context, write("placement.xml", placementXml), QString());
+      EXPECT_TRUE(placement);
+      inputs.placement = &*placement;
     }
-    inputs.memoryMap = &memoryMap;
+    inputs.memoryMap = &*memoryMap;
+  }
+
+  QString write(const char* name, const char* text) {
+    QFile file(dir.filePath(QLatin1String(name)));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    return file.fileName();
   }
 
   // The script text; stderr is captured into `warnings`.
@@ -41,10 +51,12 @@ struct Script {
     return script;
   }
 
-  MemoryMap memoryMap;
-  MemoryMap placement;
-  LinkerScriptInputs inputs;
+  QTemporaryDir dir;
   Diagnostics diagnostics{false};
+  LoadContext context{diagnostics};
+  std::optional<MemoryMap> memoryMap;
+  std::optional<SectionPlacement> placement;
+  LinkerScriptInputs inputs;
   std::string warnings;
 };
 
@@ -76,9 +88,9 @@ std::string writeError(const QString& path, const MemoryMap& memoryMap) {
 // Devices are written in place, never replaced by a file.
 TEST(WriteLinkerScript, DevicesWrittenInPlace) {
   Script s(kFlashAndRam);
-  EXPECT_EQ(writeError(QStringLiteral("/dev/null"), s.memoryMap), "");
+  EXPECT_EQ(writeError(QStringLiteral("/dev/null"), *s.memoryMap), "");
   EXPECT_FALSE(QFileInfo(QStringLiteral("/dev/null")).isFile());
-  EXPECT_EQ(writeError(QStringLiteral("/dev/full"), s.memoryMap),
+  EXPECT_EQ(writeError(QStringLiteral("/dev/full"), *s.memoryMap),
             "cannot write /dev/full: No space left on device");
   EXPECT_FALSE(QFileInfo(QStringLiteral("/dev/full")).isFile());
 }
@@ -97,13 +109,13 @@ TEST(WriteLinkerScript, ReplacingKeepsPermissionsAndLinks) {
   const QFile::Permissions readOnlyForOthers =
       QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup;
   ASSERT_TRUE(QFile::setPermissions(out, readOnlyForOthers));
-  EXPECT_EQ(writeError(out, s.memoryMap), "");
+  EXPECT_EQ(writeError(out, *s.memoryMap), "");
   EXPECT_EQ(QFile::permissions(out), readOnlyForOthers);
 
   const QString link = dir.filePath(QStringLiteral("link.ld"));
   ASSERT_TRUE(QFile::link(out, link));
   ASSERT_TRUE(QFile::resize(out, 0));
-  EXPECT_EQ(writeError(link, s.memoryMap), "");
+  EXPECT_EQ(writeError(link, *s.memoryMap), "");
   EXPECT_TRUE(QFileInfo(link).isSymLink());
   EXPECT_EQ(readFile(out), s.text());
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System),
@@ -138,12 +150,12 @@ TEST(WriteLinkerScript, OnlyAnIdenticalFileIsLeftAlone) {
   const std::string variants[] = {lastByteChanged, script + "\n", script.substr(0, script.size() - 1)};
   for (const std::string& earlier : variants) {
     writeEarlier(earlier);
-    EXPECT_EQ(writeError(out, s.memoryMap), "");
+    EXPECT_EQ(writeError(out, *s.memoryMap), "");
     EXPECT_EQ(readFile(out), script);
     EXPECT_NE(QFileInfo(out).lastModified(), longAgo);
   }
   writeEarlier(script);
-  EXPECT_EQ(writeError(out, s.memoryMap), "");
+  EXPECT_EQ(writeError(out, *s.memoryMap), "");
   EXPECT_EQ(QFileInfo(out).lastModified(), longAgo);
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("out.ld")});
 }

@@ -20,17 +20,16 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 class Sections {
 public:
   const MemoryMapElement& segment(const std::string& name) {
-    elements_.push_back(std::make_unique<MemoryMapElement>("MemorySegment"));
-    elements_.back()->setAttribute("name", name);
-    return *elements_.back();
+    MemoryMapElement* element = arena_.make<MemoryMapElement>("MemorySegment");
+    element->setAttribute(arena_, "name", arena_.copy(name));
+    return *element;
   }
 
   // Appends a section to the chain of `segment`.
   LayoutSection& add(const MemoryMapElement& segment, const Attributes& attributes, uint32_t start = 0) {
-    elements_.push_back(std::make_unique<MemoryMapElement>("ProgramSection"));
-    MemoryMapElement& element = *elements_.back();
+    MemoryMapElement& element = *arena_.make<MemoryMapElement>("ProgramSection");
     for (const auto& [name, value] : attributes)
-      element.setAttribute(name, value);
+      element.setAttribute(arena_, arena_.copy(name), arena_.copy(value));
     element.setStart(start);
     LayoutSection*& newest = newest_[&segment];
     newest = &model.addSection(newest, element, segment);
@@ -67,7 +66,7 @@ public:
   std::vector<LayoutSection*> entries;
 
 private:
-  std::vector<std::unique_ptr<MemoryMapElement>> elements_;
+  Arena arena_;
   std::map<const MemoryMapElement*, LayoutSection*> newest_;
 };
 
@@ -149,7 +148,7 @@ public:
       if (other->attributes.runIn && *other->attributes.runIn == entry->name)
         clients.push_back(other);
     }
-    const std::string* runIn = entry->attributes.runIn;
+    const std::string_view* runIn = entry->attributes.runIn;
     if (runIn && !clients.empty())
       throw "run section " + entry->name + " cannot have run in sections";
     if (runIn) {
@@ -164,8 +163,8 @@ public:
       }
       if (!found) {
         if (missingRunInError_)
-          throw "cannot find run section " + *runIn + " referenced in " + entry->name.substr(1);
-        log += "Discarding " + entry->name + " because run in section " + *runIn + " not found\n";
+          throw "cannot find run section " + std::string(*runIn) + " referenced in " + entry->name.substr(1);
+        log += "Discarding " + entry->name + " because run in section " + std::string(*runIn) + " not found\n";
         state = {false, true, true};
         return;
       }

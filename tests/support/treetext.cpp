@@ -7,7 +7,7 @@
 
 namespace {
 
-void appendQuoted(std::string& out, const std::string& value) {
+void appendQuoted(std::string& out, std::string_view value) {
   out += '"';
   for (const char c : value) {
     const unsigned char byte = static_cast<unsigned char>(c);
@@ -35,10 +35,10 @@ void appendQuoted(std::string& out, const std::string& value) {
 bool appendHead(std::string& out, const XMLNode& node) {
   if (const XMLElement* element = node.toElement()) {
     out += element->tagName();
-    if (!element->attributes().empty()) {
+    if (element->attributeCount() != 0) {
       out += '(';
       bool first = true;
-      for (const XMLElement::Attribute& attribute : element->attributes()) {
+      for (const XMLAttribute& attribute : *element) {
         if (!first)
           out += ' ';
         first = false;
@@ -51,12 +51,8 @@ bool appendHead(std::string& out, const XMLNode& node) {
     out += '[';
     return true;
   }
-  switch (node.type()) {
-    case XMLNode::Type::Data: out += "#data("; break;
-    case XMLNode::Type::Comment: out += "#comment("; break;
-    default: out += "#cdata("; break;
-  }
-  appendQuoted(out, static_cast<const XMLTextNode&>(node).value());
+  out += "#cdata(";
+  appendQuoted(out, static_cast<const XMLCDATASection&>(node).value());
   out += ')';
   return false;
 }
@@ -87,12 +83,3 @@ std::string treeText(const XMLNode* node) {
   return out;
 }
 
-std::string chainText(const XMLNode* first) {
-  std::string out;
-  for (const XMLNode* node = first; node; node = node->nextSibling()) {
-    if (!out.empty())
-      out += ' ';
-    out += treeText(node);
-  }
-  return out;
-}

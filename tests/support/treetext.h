@@ -4,8 +4,6 @@
 //   element   Name(attr="value" other="v")[child child ...]
 //             "(...)" only when the element has attributes; "[...]" always,
 //             with the children separated by one space: Root[], A(x="1")[B[]]
-//   data      #data("text")
-//   comment   #comment("text")
 //   CDATA     #cdata("text")
 //   no node   null
 //
@@ -21,6 +19,3 @@ class XMLNode;
 
 // The node and its subtree (not its following siblings).
 std::string treeText(const XMLNode* node);
-
-// The node, then each following sibling, separated by one space; "" for null.
-std::string chainText(const XMLNode* first);

@@ -3,8 +3,9 @@
 // front to back (a node is taken off the front of a pending list, processed,
 // and its result appended to the parent), so no step ever searches a
 // sibling list; recursion follows element nesting and is bounded by
-// Limits::maxNesting.
-#include "xml/xmlpp2.h"
+// LoadLimits::maxNesting. A failure stops every loop at once: the load is
+// abandoned, and nothing more is reported.
+#include "xml/preprocessor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,7 +18,10 @@
 #include "base/bytes.h"
 #include "base/didyoumean.h"
 #include "expressions/evaluate.h"
+#include "xml/loadcontext.h"
 #include "xml/macroregistry.h"
+#include "xml/xmlnode.h"
+#include "xml/xmlreader.h"
 
 namespace {
 
@@ -53,7 +57,7 @@ constexpr DirectiveVocabulary kDirectives[] = {
 
 // The attribute as text; absent reads as empty.
 QString text(const XMLElement& element, const char* name) {
-  const std::string* value = element.attribute(name);
+  const std::string_view* value = element.attribute(name);
   return value ? fromBytes(*value) : QString();
 }
 
@@ -66,14 +70,14 @@ QString withoutNewlines(QString value) {
 }
 
 void expandAttributes(XMLElement& element, const MacroTable& table, ExpansionBudget& budget,
-                      QStringList* undefined) {
-  for (XMLElement::Attribute& attribute : element.mutableAttributes()) {
-    if (attribute.value.find('$') == std::string::npos)
+                      QStringList* undefined, Arena& arena) {
+  for (std::uint32_t i = 0; i < element.attributeCount(); ++i) {
+    const std::string_view value = element.begin()[i].value;
+    if (value.find('$') == std::string_view::npos)
       continue;
-    std::string expanded = toStdBytes(
-        expandMacros(table, fromBytes(attribute.value), false, &budget, undefined));
-    if (expanded != attribute.value)
-      attribute.value = std::move(expanded);
+    const QByteArray expanded = toBytes(expandMacros(table, fromBytes(value), false, &budget, undefined));
+    if (std::string_view(expanded.constData(), static_cast<size_t>(expanded.size())) != value)
+      element.setValue(i, copyBytes(arena, fromBytes(expanded)));
   }
 }
 
@@ -104,9 +108,9 @@ std::uint64_t countElements(XMLNode& top) {
 }
 
 // Appends a detached chain of siblings to `parent`'s child list.
-void appendChain(XMLNode& parent, std::unique_ptr<XMLNode> chain) {
+void appendChain(XMLNode& parent, XMLNode* chain) {
   if (chain)
-    parent.insertChildrenAfter(parent.lastChild(), std::move(chain));
+    parent.insertChildrenAfter(parent.lastChild(), chain);
 }
 
 
@@ -116,23 +120,19 @@ QString hex(uint32_t value) {
 
 }  // namespace
 
-class XMLPP2::Run {
+class Preprocessor::Run {
 public:
-  explicit Run(XMLPP2& document) : document_(document) {
-    expansion_.remaining = document.limits.maxExpandedCharacters;
+  Run(Preprocessor& preprocessor)
+      : preprocessor_(preprocessor), context_(preprocessor.context_), arena_(preprocessor.tree_.arena()),
+        limits_(context_.limits()) {
+    expansion_.remaining = context_.budget().characters;
   }
+  ~Run() { context_.budget().characters = std::max<std::int64_t>(expansion_.remaining, 0); }
 
-  bool process(XMLNode* first, const QString& filePath, MacroTable macros, bool expand);
-  Usage usage() const {
-    return {created_,
-            document_.limits.maxExpandedCharacters - std::max<std::int64_t>(expansion_.remaining, 0),
-            limitExceeded_};
-  }
+  XMLElement* process(XMLElement* top, const QString& filePath, MacroTable macros, bool expand,
+                      Severity noRoot);
 
 private:
-  // Thrown past every level once the load must fail; caught in process().
-  struct LoadFailed {};
-
   struct Scope {
     QString filePath;
     bool expand;
@@ -142,17 +142,20 @@ private:
 
   enum class IncludeResult { Loaded, Failed, Empty };
 
-  // The sink when located lines are wanted; every report starts here, so a
-  // run without them spends nothing on words.
+  // The engine when located lines are wanted; every warning starts here, so
+  // a run without them spends nothing on words.
   Diagnostics* sink() const {
-    Diagnostics* diagnostics = document_.diagnostics;
-    return diagnostics && diagnostics->located() ? diagnostics : nullptr;
+    Diagnostics& diagnostics = context_.diagnostics();
+    return diagnostics.located() ? &diagnostics : nullptr;
   }
   void report(Severity severity, const SourceMap::Place* at, const QString& text) {
-    if (Diagnostics* diagnostics = sink())
-      document_.sources.report(*diagnostics, severity, at ? *at : SourceMap::Place{}, text);
+    context_.diagnostics().reportLocated(
+        severity, at ? context_.sources().location(at->file, at->line, at->column) : SourceLocation(), text,
+        at ? context_.sources().notes(at->file, at->origin) : std::vector<Diagnostic::Note>());
   }
   void warn(const XMLNode& at, const QString& text) {
+    if (!sink())
+      return;
     const SourceMap::Place place = SourceMap::placeOf(at);
     report(Severity::Warning, &place, text);
   }
@@ -161,7 +164,7 @@ private:
   void badExpression(const XMLElement& element, const char* attribute, const QString& text,
                      const EvaluationError& error, const QString& consequence) {
     if (Diagnostics* diagnostics = sink())
-      document_.sources.reportExpression(*diagnostics, element, attribute, text, error, consequence);
+      context_.sources().reportExpression(*diagnostics, element, attribute, text, error, consequence);
   }
   // Evaluates the attribute; reports it when it does not evaluate.
   std::optional<uint32_t> evaluate32(const XMLElement& element, const char* attribute,
@@ -188,17 +191,22 @@ private:
   void reportUndefined(const XMLElement& element, const MacroTable& table,
                        const QStringList& names);
 
-  // Fails the load with an error at `at` (none: the whole load).
-  [[noreturn]] void fail(const SourceMap::Place* at, const QString& text) {
-    limitExceeded_ = true;
+  // Fails the load with an error at `at` (none: the whole load); every
+  // loop stops from here on.
+  void fail(const SourceMap::Place* at, const QString& text) {
+    if (failed_)
+      return;
+    failed_ = true;
+    context_.budget().exceeded = true;
     report(Severity::Error, at, text);
-    throw LoadFailed{};
   }
 
-  void charge(std::uint64_t elements);
+  // False, after failing the load, when `elements` more would pass the budget.
+  bool charge(std::uint64_t elements);
+  bool charge(std::uint64_t times, std::uint64_t elementsEach);
   // Fails the load once macro expansion has spent its budget.
   void checkExpansionBudget();
-  QString expand(const MacroTable& table, const std::string& text, bool searchBuiltins = false) {
+  QString expand(const MacroTable& table, std::string_view text, bool searchBuiltins = false) {
     QString expanded = expandMacros(table, fromBytes(text), searchBuiltins, &expansion_);
     checkExpansionBudget();
     return expanded;
@@ -208,49 +216,37 @@ private:
   // the copy with the enclosing table.
   void expandAll(XMLElement& element, const MacroTable& table, bool undefinedToo = false) {
     QStringList undefined;
-    expandAttributes(element, table, expansion_, undefinedToo && sink() ? &undefined : nullptr);
+    expandAttributes(element, table, expansion_, undefinedToo && sink() ? &undefined : nullptr, arena_);
     checkExpansionBudget();
     if (!undefined.isEmpty())
       reportUndefined(element, table, undefined);
   }
-  void charge(std::uint64_t times, std::uint64_t elementsEach);
 
-  void processChildrenFrom(XMLNode& parent, XMLNode* first, MacroTable table, const Scope& scope);
-  void processChildren(XMLNode& parent, MacroTable table, const Scope& scope) {
-    processChildrenFrom(parent, parent.firstChild(), std::move(table), scope);
-  }
+  void processChildren(XMLNode& parent, const MacroTable& table, const Scope& scope);
   void drain(XMLNode& source, XMLNode& destination, MacroTable& table, const Scope& scope);
-  void processElement(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
-                      const Scope& scope);
+  void processElement(XMLElement* element, XMLNode& destination, MacroTable& table, const Scope& scope);
 
-  // The three outcomes of a directive (removal is simply dropping it).
-  void keep(std::unique_ptr<XMLElement> element, XMLNode& destination, const MacroTable& table,
-            const Scope& scope);
-  void select(XMLElement& container, XMLNode& destination, const MacroTable& table,
-              const Scope& scope);
+  // The two outcomes of a directive besides removal (simply dropping it).
+  void keep(XMLElement* element, XMLNode& destination, const MacroTable& table, const Scope& scope);
+  void select(XMLElement& container, XMLNode& destination, const MacroTable& table, const Scope& scope);
 
-  void processIf(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
-                 const Scope& scope);
-  void processSwitch(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
-                     const Scope& scope);
-  void processInclude(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
-                      const Scope& scope);
-  IncludeResult loadInclude(const XMLElement& include, const QString& name,
-                            std::unique_ptr<XMLElement>& loaded);
+  void processIf(XMLElement* element, XMLNode& destination, MacroTable& table, const Scope& scope);
+  void processSwitch(XMLElement* element, XMLNode& destination, MacroTable& table, const Scope& scope);
+  void processInclude(XMLElement* element, XMLNode& destination, MacroTable& table, const Scope& scope);
+  IncludeResult loadInclude(const XMLElement& include, const QString& name, XMLElement*& loaded);
   void processDefine(const XMLElement& element, MacroTable& table);
-  void processFor(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
-                  const Scope& scope);
-  void processForeach(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
-                      const Scope& scope);
-  void processXmlput(std::unique_ptr<XMLElement> element, XMLNode& destination, MacroTable& table,
-                     const Scope& scope);
+  void processFor(XMLElement* element, XMLNode& destination, MacroTable& table, const Scope& scope);
+  void processForeach(XMLElement* element, XMLNode& destination, MacroTable& table, const Scope& scope);
+  void processXmlput(XMLElement* element, XMLNode& destination, MacroTable& table, const Scope& scope);
   void appendCopies(const XMLElement& loop, const MacroTable& loopTable, std::uint32_t origin,
                     XMLNode& copies);
 
-  XMLPP2& document_;
-  std::uint64_t created_ = 0;
+  Preprocessor& preprocessor_;
+  LoadContext& context_;
+  Arena& arena_;
+  const LoadLimits& limits_;
   ExpansionBudget expansion_;
-  bool limitExceeded_ = false;
+  bool failed_ = false;
   // The element being processed, for the errors of the limits.
   SourceMap::Place current_;
   // $(NAME) references already reported.
@@ -261,16 +257,16 @@ private:
   int includeDepth_ = 0;
 };
 
-XMLPP2::~XMLPP2() = default;
+Preprocessor::Preprocessor(LoadContext& context, XMLTree& tree) : context_(context), tree_(tree) {}
 
-void XMLPP2::Run::reportUndefined(const XMLElement& element, const MacroTable& table,
-                                  const QStringList& names) {
+void Preprocessor::Run::reportUndefined(const XMLElement& element, const MacroTable& table,
+                                        const QStringList& names) {
   // An include's file name is expanded once more with the built-in macros.
   const bool builtinsFollow = element.tagName() == "include";
   for (const QString& name : names) {
     if (builtinsFollow && MacroRegistry::instance().builtins().contains(name))
       continue;
-    if (!reportedUndefined_.first(document_.sources, element, name))
+    if (!reportedUndefined_.first(context_.sources(), element, name))
       continue;
     QString hint = didYouMean(name, table.keys());
     if (hint.isEmpty()) {
@@ -283,126 +279,112 @@ void XMLPP2::Run::reportUndefined(const XMLElement& element, const MacroTable& t
   }
 }
 
-bool XMLPP2::processConditionals(XMLNode* first, const QString& currentFilePath, MacroTable macros,
-                                 bool expandAttributes) {
-  Run run(*this);
-  const bool ok = run.process(first, currentFilePath, std::move(macros), expandAttributes);
-  lastUsage = run.usage();
-  return ok;
+XMLElement* Preprocessor::run(XMLElement* top, const QString& filePath, MacroTable macros,
+                              bool expandAttributes, Severity noRoot) {
+  return Run(*this).process(top, filePath, std::move(macros), expandAttributes, noRoot);
 }
 
-bool XMLPP2::Run::process(XMLNode* first, const QString& filePath, MacroTable macros, bool expand) {
-  if (!first)
-    return true;
+XMLElement* Preprocessor::Run::process(XMLElement* top, const QString& filePath, MacroTable macros,
+                                       bool expand, Severity noRoot) {
+  if (!top)
+    return nullptr;
   const QString canonical = QFileInfo(nativePath(filePath)).canonicalFilePath();
   if (!canonical.isEmpty())
     openFiles_.append(canonical);
   const Scope scope{filePath, expand, 0};
-  const SourceMap::Place firstPlace = SourceMap::placeOf(*first);
-  try {
-    if (XMLNode* parent = first->parent()) {
-      processChildrenFrom(*parent, first, std::move(macros), scope);
-      return true;
+  const SourceMap::Place topPlace = SourceMap::placeOf(*top);
+  // The top is processed as the only child of a holder, so a directive there
+  // is removed or replaced like anywhere else; what is left must be exactly
+  // one element (other nodes are dropped).
+  XMLElement holder{std::string_view()};
+  holder.appendChild(top);
+  processChildren(holder, macros, scope);
+  if (failed_)
+    return nullptr;
+  int elements = 0;
+  XMLElement* result = nullptr;
+  for (XMLNode* node = holder.firstChild(); node; node = node->nextSibling()) {
+    if (XMLElement* element = node->toElement()) {
+      ++elements;
+      result = element;
     }
-    if (first != document_.root())
-      return false;
-    // The root is processed as the only child of a holder, so a directive at
-    // the root is removed or replaced like anywhere else; what is left must
-    // be exactly one element (other nodes are dropped).
-    XMLElement holder{std::string()};
-    holder.appendChild(document_.takeRoot());
-    processChildren(holder, std::move(macros), scope);
-    int elements = 0;
-    XMLNode* newRoot = nullptr;
-    for (XMLNode* node = holder.firstChild(); node; node = node->nextSibling()) {
-      if (node->toElement()) {
-        ++elements;
-        newRoot = node;
-      }
-    }
-    if (elements != 1) {
-      const SourceMap::Place place = newRoot ? SourceMap::placeOf(*newRoot) : firstPlace;
-      report(Severity::Error, &place,
-             elements == 0 ? QStringLiteral("preprocessing left no root element")
-                           : QStringLiteral("preprocessing turned the root element into %1 elements")
-                                 .arg(elements));
-      return false;
-    }
-    std::unique_ptr<XMLNode> root = holder.removeChild(newRoot);
-    document_.setRoot(std::unique_ptr<XMLElement>(static_cast<XMLElement*>(root.release())));
-    return true;
-  } catch (const LoadFailed&) {
+  }
+  if (elements != 1) {
+    const SourceMap::Place place = result ? SourceMap::placeOf(*result) : topPlace;
+    report(noRoot, &place,
+           elements == 0 ? QStringLiteral("preprocessing left no root element")
+                         : QStringLiteral("preprocessing turned the root element into %1 elements").arg(elements));
+    return nullptr;
+  }
+  holder.removeChild(result);
+  return result;
+}
+
+bool Preprocessor::Run::charge(std::uint64_t elements) {
+  std::uint64_t& left = context_.budget().elements;
+  if (elements > left) {
+    fail(&current_, QStringLiteral("more than %1 elements created by <for>, <foreach>, <xmlput> "
+                                   "and <include>")
+                        .arg(limits_.maxCreatedElements));
     return false;
   }
+  left -= elements;
+  return true;
 }
 
-void XMLPP2::Run::charge(std::uint64_t elements) {
-  const std::uint64_t limit = document_.limits.maxCreatedElements;
-  if (elements > limit || created_ > limit - elements) {
-    fail(&current_, QStringLiteral("more than %1 elements created by <for>, <foreach>, <xmlput> "
-                                  "and <include>")
-                       .arg(limit));
-  }
-  created_ += elements;
-}
-
-void XMLPP2::Run::checkExpansionBudget() {
+void Preprocessor::Run::checkExpansionBudget() {
   if (expansion_.exhausted) {
     fail(&current_, QStringLiteral("macro expansion read and wrote more than %1 characters")
-                       .arg(document_.limits.maxExpandedCharacters));
+                        .arg(limits_.maxExpandedCharacters));
   }
 }
 
-void XMLPP2::Run::charge(std::uint64_t times, std::uint64_t elementsEach) {
-  const std::uint64_t limit = document_.limits.maxCreatedElements;
-  charge(times != 0 && elementsEach > limit / times ? limit + 1 : times * elementsEach);
+bool Preprocessor::Run::charge(std::uint64_t times, std::uint64_t elementsEach) {
+  const std::uint64_t limit = limits_.maxCreatedElements;
+  return charge(times != 0 && elementsEach > limit / times ? limit + 1 : times * elementsEach);
 }
 
-void XMLPP2::Run::processChildrenFrom(XMLNode& parent, XMLNode* first, MacroTable table,
-                                      const Scope& scope) {
-  XMLElement pending{std::string()};
+void Preprocessor::Run::processChildren(XMLNode& parent, const MacroTable& table, const Scope& scope) {
+  XMLElement pending{std::string_view()};
   appendChain(pending, parent.takeChildren());
-  while (pending.firstChild() && pending.firstChild() != first)
-    parent.appendChild(pending.removeChild(pending.firstChild()));
-  drain(pending, parent, table, scope);
+  MacroTable local = table;
+  drain(pending, parent, local, scope);
 }
 
 // Takes the nodes of `source` from the front, processes each and appends
 // the result to `destination`. The node that follows is therefore always the
 // one that followed before, and inserted content is never visited twice.
-void XMLPP2::Run::drain(XMLNode& source, XMLNode& destination, MacroTable& table,
+void Preprocessor::Run::drain(XMLNode& source, XMLNode& destination, MacroTable& table,
                         const Scope& scope) {
   if (!source.firstChild())
     return;
-  if (scope.depth > document_.limits.maxNesting) {
+  if (scope.depth > limits_.maxNesting) {
     const SourceMap::Place deep = SourceMap::placeOf(*source.firstChild());
-    fail(&deep, QStringLiteral("elements nested deeper than %1 levels").arg(document_.limits.maxNesting));
+    fail(&deep, QStringLiteral("elements nested deeper than %1 levels").arg(limits_.maxNesting));
   }
-  while (XMLNode* front = source.firstChild()) {
-    std::unique_ptr<XMLNode> node = source.removeChild(front);
-    if (!node->toElement()) {
-      destination.appendChild(std::move(node));
-      continue;
-    }
-    processElement(std::unique_ptr<XMLElement>(static_cast<XMLElement*>(node.release())),
-                   destination, table, scope);
+  while (!failed_ && source.firstChild()) {
+    XMLNode* node = source.removeChild(source.firstChild());
+    if (XMLElement* element = node->toElement())
+      processElement(element, destination, table, scope);
+    else
+      destination.appendChild(node);
   }
 }
 
-void XMLPP2::Run::keep(std::unique_ptr<XMLElement> element, XMLNode& destination,
-                       const MacroTable& table, const Scope& scope) {
+void Preprocessor::Run::keep(XMLElement* element, XMLNode& destination, const MacroTable& table,
+                             const Scope& scope) {
   processChildren(*element, table, scope.deeper());
-  destination.appendChild(std::move(element));
+  destination.appendChild(element);
 }
 
-void XMLPP2::Run::select(XMLElement& container, XMLNode& destination, const MacroTable& table,
+void Preprocessor::Run::select(XMLElement& container, XMLNode& destination, const MacroTable& table,
                          const Scope& scope) {
   processChildren(container, table, scope.deeper());
   appendChain(destination, container.takeChildren());
 }
 
-void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& destination,
-                                 MacroTable& table, const Scope& scope) {
+void Preprocessor::Run::processElement(XMLElement* element, XMLNode& destination, MacroTable& table,
+                                       const Scope& scope) {
   current_ = SourceMap::placeOf(*element);
   if (scope.expand)
     expandAll(*element, table, true);
@@ -412,11 +394,11 @@ void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& d
   if (sink())
     checkDirectiveAttributes(*element);
   if (tag == "if" || tag == "ifnot") {
-    processIf(std::move(element), destination, table, scope);
+    processIf(element, destination, table, scope);
   } else if (tag == "ifex") {
-    const std::string* expression = element->attribute("expression");
+    const std::string_view* expression = element->attribute("expression");
     if (!expression || expression->empty()) {
-      keep(std::move(element), destination, table, scope);
+      keep(element, destination, table, scope);
       return;
     }
     const QString condition = expand(table, *expression);
@@ -434,49 +416,47 @@ void XMLPP2::Run::processElement(std::unique_ptr<XMLElement> element, XMLNode& d
     if (defined == (tag == "ifdef"))
       select(*element, destination, table, scope);
   } else if (tag == "switch") {
-    processSwitch(std::move(element), destination, table, scope);
+    processSwitch(element, destination, table, scope);
   } else if (tag == "include") {
-    processInclude(std::move(element), destination, table, scope);
+    processInclude(element, destination, table, scope);
   } else if (tag == "define") {
     processDefine(*element, table);
   } else if (tag == "for") {
-    processFor(std::move(element), destination, table, scope);
+    processFor(element, destination, table, scope);
   } else if (tag == "xmldef") {
-    const std::string* name = element->attribute("name");
+    const std::string_view* name = element->attribute("name");
     if (!name) {
-      keep(std::move(element), destination, table, scope);
+      keep(element, destination, table, scope);
       return;
     }
-    // Replacing an entry frees the fragment it held.
-    const std::string key = *name;
-    document_.fragments[key] = std::move(element);
+    preprocessor_.fragments_[*name] = element;
   } else if (tag == "xmlput") {
-    processXmlput(std::move(element), destination, table, scope);
+    processXmlput(element, destination, table, scope);
   } else if (tag == "foreach") {
-    processForeach(std::move(element), destination, table, scope);
+    processForeach(element, destination, table, scope);
   } else {
-    keep(std::move(element), destination, table, scope);
+    keep(element, destination, table, scope);
   }
 }
 
-void XMLPP2::Run::processIf(std::unique_ptr<XMLElement> element, XMLNode& destination,
+void Preprocessor::Run::processIf(XMLElement* element, XMLNode& destination,
                             MacroTable& table, const Scope& scope) {
-  const std::vector<XMLElement::Attribute>& attributes = element->attributes();
-  if (attributes.size() != 1) {
+  if (element->attributeCount() != 1) {
     warn(*element, QLatin1String("one condition required for <") + fromBytes(element->tagName()) +
                        QStringLiteral(">: it has %1 attributes, so it is kept as an ordinary element")
-                           .arg(attributes.size()));
-    keep(std::move(element), destination, table, scope);
+                           .arg(element->attributeCount()));
+    keep(element, destination, table, scope);
     return;
   }
   // Looking the name up enters it: an undefined name is defined as empty.
-  const QString value = table[fromBytes(attributes.front().name)];
-  const bool listed = commaList(fromBytes(attributes.front().value)).contains(value);
+  const XMLAttribute& condition = *element->begin();
+  const QString value = table[fromBytes(condition.name)];
+  const bool listed = commaList(fromBytes(condition.value)).contains(value);
   if (listed == (element->tagName() == "if"))
     select(*element, destination, table, scope);
 }
 
-void XMLPP2::Run::processSwitch(std::unique_ptr<XMLElement> element, XMLNode& destination,
+void Preprocessor::Run::processSwitch(XMLElement* element, XMLNode& destination,
                                 MacroTable& table, const Scope& scope) {
   const QString value = table[text(*element, "name")];
   XMLElement* matchingCase = nullptr;
@@ -496,12 +476,12 @@ void XMLPP2::Run::processSwitch(std::unique_ptr<XMLElement> element, XMLNode& de
     select(*selected, destination, table, scope);
 }
 
-void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& destination,
+void Preprocessor::Run::processInclude(XMLElement* element, XMLNode& destination,
                                  MacroTable& table, const Scope& scope) {
-  const std::string* filename = element->attribute("filename");
+  const std::string_view* filename = element->attribute("filename");
   if (!filename) {
     warn(*element, QStringLiteral("missing filename in <include>: it is kept as an ordinary element"));
-    keep(std::move(element), destination, table, scope);
+    keep(element, destination, table, scope);
     return;
   }
   QString name = expand(MacroTable(), *filename, true);
@@ -511,7 +491,7 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
     name = QFileInfo(scope.filePath).path() + QLatin1Char('/') + name;
 
   const QString canonical = QFileInfo(nativePath(name)).canonicalFilePath();
-  std::unique_ptr<XMLElement> loaded;
+  XMLElement* loaded = nullptr;
   IncludeResult result = IncludeResult::Failed;
   auto refuse = [&](const QString& reason) {
     warn(*element, QLatin1String("include file ") + quoted(name) + QLatin1String(" not read: ") + reason);
@@ -520,8 +500,8 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
   // includes deeper than the limit fails like an unreadable file.
   if (!canonical.isEmpty() && openFiles_.contains(canonical))
     refuse(QStringLiteral("included again while it is being included"));
-  else if (includeDepth_ >= document_.limits.maxIncludeDepth)
-    refuse(QStringLiteral("includes nested deeper than %1").arg(document_.limits.maxIncludeDepth));
+  else if (includeDepth_ >= limits_.maxIncludeDepth)
+    refuse(QStringLiteral("includes nested deeper than %1").arg(limits_.maxIncludeDepth));
   else
     result = loadInclude(*element, name, loaded);
 
@@ -531,15 +511,16 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
     return;
   }
   if (result != IncludeResult::Loaded) {
-    keep(std::move(element), destination, table, scope);
+    keep(element, destination, table, scope);
     return;
   }
 
-  charge(countElements(*loaded));
+  if (!charge(countElements(*loaded)))
+    return;
   MacroTable childTable = table;
   bool childExpand = scope.expand;
   if (scope.expand || element->hasAttribute("expand_macros")) {
-    if (const std::string* macros = element->attribute("macros")) {
+    if (const std::string_view* macros = element->attribute("macros")) {
       childTable = mergeMacros(table, parseMacroList(withoutNewlines(fromBytes(*macros))));
       childExpand = true;
       expandAll(*loaded, childTable);
@@ -549,7 +530,7 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
   }
   openFiles_.append(canonical);
   ++includeDepth_;
-  processChildren(*loaded, std::move(childTable), Scope{name, childExpand, scope.depth + 1});
+  processChildren(*loaded, childTable, Scope{name, childExpand, scope.depth + 1});
   --includeDepth_;
   openFiles_.removeLast();
 
@@ -560,53 +541,47 @@ void XMLPP2::Run::processInclude(std::unique_ptr<XMLElement> element, XMLNode& d
   // Names the include element does not carry are skipped.
   for (const QString& inherited :
        text(*element, "inherit_attributes").split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-    const std::string attributeName = toStdBytes(inherited);
-    if (const std::string* value = element->attribute(attributeName))
-      loaded->setAttribute(attributeName, *value);
+    const QByteArray attributeName = toBytes(inherited);
+    if (const std::string_view* value =
+            element->attribute(std::string_view(attributeName.constData(), static_cast<size_t>(attributeName.size()))))
+      loaded->setAttribute(arena_, copyBytes(arena_, inherited), *value);
   }
-  destination.appendChild(std::move(loaded));
+  destination.appendChild(loaded);
 }
 
-// Loads `name` into the document without disturbing its root. A file that
-// failed or gave no root draws its warning here and is freed.
-XMLPP2::Run::IncludeResult XMLPP2::Run::loadInclude(const XMLElement& include,
-                                                    const QString& name,
-                                                    std::unique_ptr<XMLElement>& loaded) {
-  std::unique_ptr<XMLElement> saved = document_.takeRoot();
-  const std::uint32_t origin = document_.sources.addOrigin(SourceMap::Directive::Include, include);
-  const bool parsed = document_.load(name, origin);
-  loaded = document_.takeRoot();
-  document_.setRoot(std::move(saved));
-  if (!parsed || !loaded) {
-    if (!document_.readError.isEmpty()) {
-      warn(include, QLatin1String("cannot read include file ") + quoted(name) + QLatin1String(": ") +
-                        document_.readError + didYouMeanFile(name));
-    } else if (Diagnostics* diagnostics = sink()) {
-      document_.reportLoadProblem(*diagnostics, Severity::Warning);
-    }
-    loaded.reset();
-    return parsed ? IncludeResult::Empty : IncludeResult::Failed;
+// Reads `name` into the tree. A file that cannot be read or gives no root
+// draws its warning here.
+Preprocessor::Run::IncludeResult Preprocessor::Run::loadInclude(const XMLElement& include, const QString& name,
+                                                                XMLElement*& loaded) {
+  const std::uint32_t origin = context_.sources().addOrigin(SourceMap::Directive::Include, include);
+  const LoadContext::FileText file = context_.readFile(arena_, name, origin);
+  if (!file.read) {
+    warn(include, QLatin1String("cannot read include file ") + quoted(name) + QLatin1String(": ") +
+                      file.readError + didYouMeanFile(name));
+    return IncludeResult::Failed;
   }
-  if (Diagnostics* diagnostics = sink())
-    document_.reportNotices(*diagnostics);
+  const ReadOutcome read = readXML(context_, preprocessor_.tree_, file.text, file.file, Severity::Warning);
+  loaded = read.root;
+  if (!loaded)
+    return read.syntaxError ? IncludeResult::Failed : IncludeResult::Empty;
   return IncludeResult::Loaded;
 }
 
 // `value` wins over `expression`, which wins over `hex_expression`. A define
 // missing both its name and its value draws only the name warning.
-void XMLPP2::Run::processDefine(const XMLElement& element, MacroTable& table) {
-  const std::string* name = element.attribute("name");
+void Preprocessor::Run::processDefine(const XMLElement& element, MacroTable& table) {
+  const std::string_view* name = element.attribute("name");
   if (!name) {
     warn(element, QStringLiteral("missing name in <define>: nothing is defined"));
     return;
   }
   const QString key = fromBytes(*name);
-  if (const std::string* value = element.attribute("value")) {
+  if (const std::string_view* value = element.attribute("value")) {
     table.insert(key, fromBytes(*value));
     return;
   }
-  const std::string* expression = element.attribute("expression");
-  const std::string* hexExpression = expression ? nullptr : element.attribute("hex_expression");
+  const std::string_view* expression = element.attribute("expression");
+  const std::string_view* hexExpression = expression ? nullptr : element.attribute("hex_expression");
   if (!expression && !hexExpression) {
     warn(element, QLatin1String("missing value or expression in <define name=") + quoted(key) +
                       QLatin1String(">: ") + key +
@@ -622,28 +597,28 @@ void XMLPP2::Run::processDefine(const XMLElement& element, MacroTable& table) {
 
 // Deep copies of the element children of `loop`, every attribute expanded
 // against the loop table alone, appended to `copies`.
-void XMLPP2::Run::appendCopies(const XMLElement& loop, const MacroTable& loopTable,
+void Preprocessor::Run::appendCopies(const XMLElement& loop, const MacroTable& loopTable,
                                std::uint32_t origin, XMLNode& copies) {
   for (XMLNode* child = loop.firstChild(); child; child = child->nextSibling()) {
     if (!child->toElement())
       continue;
-    std::unique_ptr<XMLNode> copy = document_.cloneNode(*child);
+    XMLNode* copy = preprocessor_.tree_.clone(*child);
     forEachElement(*copy, [&](XMLElement& element) {
       element.origin = origin;
       expandAll(element, loopTable);
     });
-    copies.appendChild(std::move(copy));
+    copies.appendChild(copy);
   }
 }
 
 // Loop iterations are charged up front, each as one unit plus the elements
 // it copies, so an oversized loop fails before it allocates anything.
-void XMLPP2::Run::processFor(std::unique_ptr<XMLElement> element, XMLNode& destination,
+void Preprocessor::Run::processFor(XMLElement* element, XMLNode& destination,
                              MacroTable& table, const Scope& scope) {
-  const std::string* index = element->attribute("index");
-  const std::string* startText = element->attribute("start");
-  const std::string* endText = element->attribute("end");
-  const std::string* incrText = element->attribute("incr");
+  const std::string_view* index = element->attribute("index");
+  const std::string_view* startText = element->attribute("start");
+  const std::string_view* endText = element->attribute("end");
+  const std::string_view* incrText = element->attribute("incr");
   if (!index || !startText || !endText || !incrText || !element->firstChild()) {
     warn(*element, kForWarning);
     return;
@@ -675,15 +650,16 @@ void XMLPP2::Run::processFor(std::unique_ptr<XMLElement> element, XMLNode& desti
     if (child->toElement())
       perIteration += countElements(*child);
   }
-  charge(iterations, perIteration);
+  if (!charge(iterations, perIteration))
+    return;
 
   const QString name = fromBytes(*index);
   const QString alphaName = name + QLatin1String("_alpha");
   const QString hexName = name + QLatin1String("_hex");
   const QString apName = name + QLatin1String("_ap");
   const QString apHexName = name + QLatin1String("_ap_hex");
-  const std::uint32_t origin = document_.sources.addOrigin(SourceMap::Directive::For, *element);
-  XMLElement copies{std::string()};
+  const std::uint32_t origin = context_.sources().addOrigin(SourceMap::Directive::For, *element);
+  XMLElement copies{std::string_view()};
   uint32_t i = start;
   for (std::uint64_t n = 0; n < iterations; ++n, i += incr) {
     const uint32_t progression = i * mul + add;
@@ -696,19 +672,18 @@ void XMLPP2::Run::processFor(std::unique_ptr<XMLElement> element, XMLNode& desti
     loopTable.insert(apHexName, hex(progression));
     appendCopies(*element, loopTable, origin, copies);
   }
-  element.reset();
   drain(copies, destination, table, scope.deeper());
 }
 
 // Every combination of one value per attribute, the first attribute varying
 // slowest. No attributes make one combination with an empty table; an
 // attribute without values makes none.
-void XMLPP2::Run::processForeach(std::unique_ptr<XMLElement> element, XMLNode& destination,
+void Preprocessor::Run::processForeach(XMLElement* element, XMLNode& destination,
                                  MacroTable& table, const Scope& scope) {
   std::vector<std::pair<QString, QStringList>> variables;
   std::uint64_t combinations = 1;
-  const std::uint64_t limit = document_.limits.maxCreatedElements;
-  for (const XMLElement::Attribute& attribute : element->attributes()) {
+  const std::uint64_t limit = limits_.maxCreatedElements;
+  for (const XMLAttribute& attribute : *element) {
     QStringList values = commaList(withoutNewlines(fromBytes(attribute.value)));
     const std::uint64_t count = static_cast<std::uint64_t>(values.size());
     combinations = (count == 0 || combinations <= limit / count) ? combinations * count : limit + 1;
@@ -719,10 +694,11 @@ void XMLPP2::Run::processForeach(std::unique_ptr<XMLElement> element, XMLNode& d
     if (child->toElement())
       perCombination += countElements(*child);
   }
-  charge(combinations, perCombination);
+  if (!charge(combinations, perCombination))
+    return;
 
-  const std::uint32_t origin = document_.sources.addOrigin(SourceMap::Directive::Foreach, *element);
-  XMLElement copies{std::string()};
+  const std::uint32_t origin = context_.sources().addOrigin(SourceMap::Directive::Foreach, *element);
+  XMLElement copies{std::string_view()};
   std::vector<qsizetype> position(variables.size(), 0);
   for (std::uint64_t n = 0; n < combinations; ++n) {
     MacroTable loopTable;
@@ -735,32 +711,32 @@ void XMLPP2::Run::processForeach(std::unique_ptr<XMLElement> element, XMLNode& d
       position[v] = 0;
     }
   }
-  element.reset();
   drain(copies, destination, table, scope.deeper());
 }
 
-void XMLPP2::Run::processXmlput(std::unique_ptr<XMLElement> element, XMLNode& destination,
+void Preprocessor::Run::processXmlput(XMLElement* element, XMLNode& destination,
                                 MacroTable& table, const Scope& scope) {
-  const std::string* name = element->attribute("name");
-  const auto fragment = name ? document_.fragments.find(*name) : document_.fragments.end();
-  if (!name || fragment == document_.fragments.end()) {
+  const std::string_view* name = element->attribute("name");
+  const auto fragment = name ? preprocessor_.fragments_.find(*name) : preprocessor_.fragments_.end();
+  if (!name || fragment == preprocessor_.fragments_.end()) {
     if (name && sink()) {
       QStringList known;
-      for (const auto& [fragmentName, unused] : document_.fragments)
+      for (const auto& [fragmentName, unused] : preprocessor_.fragments_)
         known.append(fromBytes(fragmentName));
       warn(*element, QLatin1String("<xmlput> cannot find an <xmldef> named ") +
                          quoted(fromBytes(*name)) +
                          QLatin1String(": it is kept as an ordinary element") +
                          didYouMean(fromBytes(*name), known));
     }
-    keep(std::move(element), destination, table, scope);
+    keep(element, destination, table, scope);
     return;
   }
-  charge(countElements(*fragment->second));
-  std::unique_ptr<XMLNode> copy = document_.cloneNode(*fragment->second);
-  const std::uint32_t origin = document_.sources.addOrigin(SourceMap::Directive::Xmlput, *element);
+  if (!charge(countElements(*fragment->second)))
+    return;
+  XMLNode* copy = preprocessor_.tree_.clone(*fragment->second);
+  const std::uint32_t origin = context_.sources().addOrigin(SourceMap::Directive::Xmlput, *element);
   forEachElement(*copy, [origin](XMLElement& copied) { copied.origin = origin; });
-  const std::string* macros = element->attribute("macros");
+  const std::string_view* macros = element->attribute("macros");
   if (macros && (scope.expand || element->hasAttribute("expand_macros"))) {
     const MacroTable merged =
         mergeMacros(table, parseMacroList(withoutNewlines(fromBytes(*macros))));
@@ -782,7 +758,7 @@ const QStringList& directiveNames() {
 
 // Attributes that a directive does not read, with the closest known name.
 // The names an include passes on (inherit_attributes) are its own business.
-void XMLPP2::Run::checkDirectiveAttributes(const XMLElement& element) {
+void Preprocessor::Run::checkDirectiveAttributes(const XMLElement& element) {
   const std::string_view tag = element.tagName();
   const auto* directive =
       std::find_if(std::begin(kDirectives), std::end(kDirectives),
@@ -793,7 +769,7 @@ void XMLPP2::Run::checkDirectiveAttributes(const XMLElement& element) {
   for (const char* const* name = directive->attributes; *name; ++name)
     known.append(QLatin1String(*name));
   known += text(element, "inherit_attributes").split(QLatin1Char(';'), Qt::SkipEmptyParts);
-  for (const XMLElement::Attribute& attribute : element.attributes()) {
+  for (const XMLAttribute& attribute : element) {
     const QString name = fromBytes(attribute.name);
     if (!known.contains(name)) {
       warn(element, QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") +

@@ -1,29 +1,28 @@
 // The reader is one forward scan with a cursor over NUL-terminated text: no
-// backtracking beyond one byte of look-ahead, each name and value copied once.
-// Newlines are counted lazily, only up to the positions whose line is needed,
-// which counts every newline the cursor steps over exactly once.
-#include "xml/xmldocument.h"
+// backtracking beyond one byte of look-ahead. Names and values are views
+// into the text; nodes and attribute lists go into the tree's arena, so a
+// well-formed file costs no allocation per node. Newlines are counted
+// lazily, only up to the positions whose line is needed, which counts every
+// newline the cursor steps over exactly once.
+#include "xml/xmlreader.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QFileInfo>
 #include <QString>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "base/bytes.h"
+#include "xml/loadcontext.h"
+#include "xml/xmlnode.h"
 
 namespace {
 
@@ -108,23 +107,19 @@ bool decodeReference(const char* amp, const char* end, unsigned char& byte, cons
   return true;
 }
 
-// Copies [begin, end) with entity references decoded. A reference that decodes
-// to NUL ends the string, as it would end a C string. `dropCarriageReturns`
-// removes the CR bytes of the source text (a decoded "&#13;" stays).
-std::string decodeText(const char* begin, const char* end, bool dropCarriageReturns) {
+// [begin, end) with entity references decoded: the text itself when it holds
+// none, else a decoded copy in `arena`. A reference that decodes to NUL ends
+// the value, as it would end a C string.
+std::string_view decodeText(const char* begin, const char* end, Arena& arena) {
   const size_t length = static_cast<size_t>(end - begin);
-  if (!std::memchr(begin, '&', length) && !(dropCarriageReturns && std::memchr(begin, '\r', length)))
-    return std::string(begin, length);
+  if (!std::memchr(begin, '&', length))
+    return std::string_view(begin, length);
   std::string out;
   out.reserve(length);
   const char* p = begin;
   while (p < end) {
     const char* amp = static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
-    const char* runEnd = amp ? amp : end;
-    if (dropCarriageReturns)
-      std::copy_if(p, runEnd, std::back_inserter(out), [](char c) { return c != '\r'; });
-    else
-      out.append(p, runEnd);
+    out.append(p, amp ? amp : end);
     if (!amp)
       break;
     unsigned char byte = 0;
@@ -139,28 +134,31 @@ std::string decodeText(const char* begin, const char* end, bool dropCarriageRetu
       p = amp + 1;
     }
   }
-  return out;
+  return arena.copy(out);
 }
 
-QString quotedName(std::string_view name) {
-  return fromBytes(std::string(name));
-}
+QString quotedName(std::string_view name) { return fromBytes(name); }
+
+// One reason at a place in the text: line and column from 1; line 0 when it
+// concerns the whole file.
+struct Remark {
+  int line = 0;
+  int column = 0;
+  QString text;
+};
 
 class Reader {
 public:
-  Reader(XMLDocument& document, const char* begin, const char* end, std::uint32_t file)
-      : document_(document), begin_(begin), p_(begin), end_(end), lineCountedTo_(begin),
-        lineStart_(begin), file_(file), keepText_(document.flags == 1) {}
+  Reader(const XMLTree& tree, std::string_view text, std::uint32_t file, bool explainSkipped)
+      : tree_(tree), begin_(text.data()), p_(text.data()), end_(text.data() + text.size()),
+        lineCountedTo_(begin_), lineStart_(begin_), file_(file), explainSkipped_(explainSkipped) {}
 
-  // Returns false on a syntax error (errorMessage()/errorLine() tell which).
-  bool run();
+  ReadOutcome run();
 
-  std::unique_ptr<XMLElement> takeRoot() { return std::move(root_); }
-  const char* errorMessage() const { return errorMessage_; }
-  int errorLine() const { return errorLine_; }
-  // Why the parse failed or gave no root; empty when neither happened.
-  std::vector<XMLDocument::Remark> takeProblem() { return std::move(problem_); }
-  std::vector<XMLDocument::Remark> takeNotices() { return std::move(notices_); }
+  // Why the text gave no root: the reason first, then notes.
+  const std::vector<Remark>& problem() const { return problem_; }
+  // Input skipped although the text read well.
+  const std::vector<Remark>& notices() const { return notices_; }
 
 private:
   enum class Outcome { Continue, Error, Abandon };
@@ -169,19 +167,16 @@ private:
   void markup(const char* open);
   Outcome endTag();
   Outcome startTag(const char* open);
-  void text();
 
   void badAttributeName(const XMLElement& element, const char* lastValue);
   void closeInnermost();
-  void addAttribute(std::string_view name, std::string value);
-  void appendToInnermost(std::unique_ptr<XMLNode> node, const char* at);
-  Outcome fail(const char* message);
+  void addAttribute(std::string_view name, std::string_view value);
 
   // The reasons kept for the located diagnostics. They are worked out only
   // on the way to a failure, so a good parse pays nothing for them.
-  XMLDocument::Remark remark(const char* at, QString text) const;
-  XMLDocument::Remark remark(const XMLElement& element, QString text) const {
-    return {element.line + 1, element.column, std::move(text)};
+  Remark remark(const char* at, QString text) const;
+  Remark remark(const XMLElement& element, QString text) const {
+    return {element.line, element.column, std::move(text)};
   }
   // Notes the first construct that ran to the end of the text unterminated:
   // when the parse then gives no root, that is the reason.
@@ -190,8 +185,9 @@ private:
       unterminated_.emplace(remark(at, std::move(text)));
   }
   void explainMissingRoot();
-  // Input skipped in a file that reads well. A file full of them says so a
-  // few times, not once per line: each costs a count from the start.
+  // Input skipped in a file that reads well, when located lines are wanted.
+  // A file full of them says so a few times, not once per line: each costs a
+  // count from the start.
   void notice(const char* at, QString text) {
     if (notices_.size() < 10)
       notices_.push_back(remark(at, std::move(text)));
@@ -221,8 +217,8 @@ private:
     const size_t at = rest.find(sequence);
     return at == std::string_view::npos ? end_ : p_ + at;
   }
-  // Newlines before `at`; positions asked for never go backwards. The count
-  // stops at INT_MAX rather than wrapping on a gigantic buffer.
+  // The line of `at`, from 1; positions asked for never go backwards. The
+  // count stops at INT_MAX rather than wrapping on a gigantic buffer.
   int lineAt(const char* at) {
     if (at > lineCountedTo_) {
       const long long newlines = std::count(lineCountedTo_, at, '\n');
@@ -246,33 +242,30 @@ private:
     node.file = file_;
   }
 
-  XMLDocument& document_;
+  const XMLTree& tree_;
   const char* const begin_;
   const char* p_;
   const char* const end_;  // the terminating NUL
   const char* lineCountedTo_;
-  int line_ = 0;
+  int line_ = 1;
   const char* lineStart_;
   const std::uint32_t file_;
-  const bool keepText_;
+  const bool explainSkipped_;
 
-  std::vector<std::unique_ptr<XMLElement>> open_;
-  std::unique_ptr<XMLElement> root_;
+  std::vector<XMLElement*> open_;
+  XMLElement* root_ = nullptr;
 
-  // Attributes of the start tag being read, moved into the element at its end.
-  std::vector<XMLElement::Attribute> attributes_;
-  std::vector<std::string_view> attributeNames_;  // the same names, in the buffer
+  // Attributes of the start tag being read, copied into the arena at its end.
+  std::vector<XMLAttribute> attributes_;
   std::unordered_map<std::string_view, size_t> attributeIndex_;
 
-  const char* errorMessage_ = "";
-  int errorLine_ = 0;
   const char* tagOpen_ = nullptr;  // the '<' of the tag being read
-  std::optional<XMLDocument::Remark> unterminated_;
-  std::vector<XMLDocument::Remark> problem_;
-  std::vector<XMLDocument::Remark> notices_;
+  std::optional<Remark> unterminated_;
+  std::vector<Remark> problem_;
+  std::vector<Remark> notices_;
 };
 
-bool Reader::run() {
+ReadOutcome Reader::run() {
   skipSpace();
   while (*p_ == '<') {
     const char* open = p_++;
@@ -294,20 +287,18 @@ bool Reader::run() {
         break;
     }
     if (outcome == Outcome::Error)
-      return false;
-    if (outcome == Outcome::Abandon) {
-      root_.reset();
-      return true;
-    }
-    text();
+      return {nullptr, true};
+    if (outcome == Outcome::Abandon)
+      return {};
+    p_ = find('<');  // character data is not kept
   }
   // Elements still open here were never closed and are never attached.
   if (!root_)
     explainMissingRoot();
-  return true;
+  return {root_, false};
 }
 
-XMLDocument::Remark Reader::remark(const char* at, QString text) const {
+Remark Reader::remark(const char* at, QString text) const {
   const std::ptrdiff_t before = at - begin_;
   const long long newlines = std::count(begin_, at, '\n');
   const void* lastNewline = memrchr(begin_, '\n', static_cast<size_t>(before));
@@ -384,13 +375,10 @@ void Reader::markup(const char* open) {
   ++p_;  // '!'
   if (p_[0] == '-' && p_[1] == '-') {
     p_ += 2;
-    const char* start = p_;
     const char* stop = find(std::string_view("-->"));
     if (stop == end_)
       unterminated(open, QStringLiteral("unterminated comment: this <!-- has no closing -->"));
     p_ = stop == end_ ? end_ : stop + 3;
-    if (keepText_)
-      appendToInnermost(std::make_unique<XMLComment>(std::string(start, stop)), open);
     return;
   }
   const std::string_view keyword = readName();
@@ -406,7 +394,12 @@ void Reader::markup(const char* open) {
     if (stop == end_)
       unterminated(open, QStringLiteral("unterminated CDATA section: it has no closing ]]>"));
     p_ = stop == end_ ? end_ : stop + 3;
-    appendToInnermost(std::make_unique<XMLCDATASection>(std::string(start, stop)), open);
+    // Content outside every element (CDATA at top level) is dropped.
+    if (!open_.empty()) {
+      auto* section = tree_.arena().make<XMLCDATASection>(std::string_view(start, static_cast<size_t>(stop - start)));
+      locate(*section, open);
+      open_.back()->appendChild(section);
+    }
     return;
   }
   if (isPrefixOf(keyword, "DOCTYPE")) {
@@ -437,9 +430,9 @@ Reader::Outcome Reader::endTag() {
     problem_.push_back(remark(tagOpen_, QLatin1String("end tag </") + quotedName(name) +
                                             QLatin1String("> does not match <") + openName +
                                             QLatin1String(">, which starts at line ") +
-                                            QString::number(element.line + 1)));
+                                            QString::number(element.line)));
     problem_.push_back(remark(element, QLatin1Char('<') + openName + QLatin1String("> starts here")));
-    return fail("tagName mismatch");
+    return Outcome::Error;
   }
   if (*p_ == '>') {
     ++p_;
@@ -451,20 +444,17 @@ Reader::Outcome Reader::endTag() {
 Reader::Outcome Reader::startTag(const char* open) {
   const std::string_view tagName = readName();
   skipSpace();
-  std::unique_ptr<XMLElement> element = document_.createElement(std::string(tagName));
-  if (!element)
-    element = std::make_unique<XMLElement>(std::string(tagName));
+  XMLElement* element = tree_.newElement(tagName);
   locate(*element, open);
 
   attributes_.clear();
-  attributeNames_.clear();
   attributeIndex_.clear();
   const char* lastValue = nullptr;  // the opening quote of the last value read
   bool unquoted = false;            // the name being read is an unquoted value
   while (*p_ != '/' && *p_ != '>' && p_ < end_) {
     if (!is(*p_, kNameStart)) {
       badAttributeName(*element, lastValue);
-      return fail("bad tagName");
+      return Outcome::Error;
     }
     const char* nameStart = p_;
     const std::string_view name = readName();
@@ -472,7 +462,7 @@ Reader::Outcome Reader::startTag(const char* open) {
     const bool isValue = std::exchange(unquoted, false);
     if (*p_ != '=') {
       // A name without a value is dropped.
-      if (!isValue)
+      if (!isValue && explainSkipped_)
         notice(nameStart, QLatin1String("attribute \"") + quotedName(name) +
                             QLatin1String("\" has no value and is ignored; write ") +
                             quotedName(name) + QLatin1String("=\"...\""));
@@ -484,7 +474,8 @@ Reader::Outcome Reader::startTag(const char* open) {
     if (quote != '"' && quote != '\'') {
       // An unquoted value reads as the next attribute name.
       unquoted = true;
-      notice(nameStart, QLatin1String("the value of \"") + quotedName(name) +
+      if (explainSkipped_)
+        notice(nameStart, QLatin1String("the value of \"") + quotedName(name) +
                             QLatin1String("\" is not in quotes and is ignored; write ") +
                             quotedName(name) + QLatin1String("=\"...\""));
       continue;
@@ -497,21 +488,20 @@ Reader::Outcome Reader::startTag(const char* open) {
                                   quotedName(name) +
                                   QLatin1String("\" starts here and has no closing quote"));
     }
-    std::string value = decodeText(p_, valueEnd, false);
+    const std::string_view value = decodeText(p_, valueEnd, tree_.arena());
     p_ = valueEnd;
     stepOver();
     skipSpace();
-    addAttribute(name, std::move(value));
+    addAttribute(name, value);
   }
-  if (element->attributes().empty()) {
-    element->mutableAttributes().assign(std::make_move_iterator(attributes_.begin()),
-                                        std::make_move_iterator(attributes_.end()));
-  } else {
-    for (XMLElement::Attribute& attribute : attributes_)
-      element->setAttribute(std::move(attribute.name), std::move(attribute.value));
+  if (!attributes_.empty()) {
+    auto* list = reinterpret_cast<XMLAttribute*>(
+        tree_.arena().allocate(sizeof(XMLAttribute) * attributes_.size(), alignof(XMLAttribute)));
+    std::copy(attributes_.begin(), attributes_.end(), list);
+    element->setAttributes(list, static_cast<std::uint32_t>(attributes_.size()));
   }
 
-  open_.push_back(std::move(element));
+  open_.push_back(element);
   if (*p_ == '>') {
     ++p_;
   } else if (*p_ == '/') {
@@ -522,13 +512,6 @@ Reader::Outcome Reader::startTag(const char* open) {
     closeInnermost();
   }
   return Outcome::Continue;
-}
-
-void Reader::text() {
-  const char* start = p_;
-  p_ = find('<');
-  if (keepText_ && !open_.empty())
-    appendToInnermost(std::make_unique<XMLData>(decodeText(start, p_, true)), start);
 }
 
 // A stray byte where an attribute name should start. When the value before
@@ -557,239 +540,67 @@ void Reader::badAttributeName(const XMLElement& element, const char* lastValue) 
 
 // Elements are attached when they close, which keeps siblings in document order.
 void Reader::closeInnermost() {
-  std::unique_ptr<XMLElement> element = std::move(open_.back());
+  XMLElement* element = open_.back();
   open_.pop_back();
   if (!open_.empty())
-    open_.back()->appendChild(std::move(element));
+    open_.back()->appendChild(element);
   else
-    root_ = std::move(element);  // a later top-level element replaces an earlier one
+    root_ = element;  // a later top-level element replaces an earlier one
 }
 
 // A repeated name keeps its first position and takes the later value. Start
 // tags with many attributes get a hash index so that they stay linear.
-void Reader::addAttribute(std::string_view name, std::string value) {
+void Reader::addAttribute(std::string_view name, std::string_view value) {
   constexpr size_t kLinearSearchLimit = 16;
   size_t existing = attributes_.size();
   if (attributes_.size() <= kLinearSearchLimit) {
-    existing = static_cast<size_t>(std::find(attributeNames_.begin(), attributeNames_.end(), name) -
-                                   attributeNames_.begin());
+    existing = static_cast<size_t>(
+        std::find_if(attributes_.begin(), attributes_.end(),
+                     [name](const XMLAttribute& attribute) { return attribute.name == name; }) -
+        attributes_.begin());
   } else {
     if (attributeIndex_.empty()) {
-      for (size_t i = 0; i < attributeNames_.size(); ++i)
-        attributeIndex_.emplace(attributeNames_[i], i);
+      for (size_t i = 0; i < attributes_.size(); ++i)
+        attributeIndex_.emplace(attributes_[i].name, i);
     }
     auto it = attributeIndex_.find(name);
     if (it != attributeIndex_.end())
       existing = it->second;
   }
   if (existing < attributes_.size()) {
-    attributes_[existing].value = std::move(value);
+    attributes_[existing].value = value;
     return;
   }
   if (!attributeIndex_.empty())
     attributeIndex_.emplace(name, attributes_.size());
-  attributeNames_.push_back(name);
-  attributes_.push_back({std::string(name), std::move(value)});
-}
-
-// Content outside every element (a comment or CDATA at top level) is dropped.
-void Reader::appendToInnermost(std::unique_ptr<XMLNode> node, const char* at) {
-  if (open_.empty())
-    return;
-  locate(*node, at);
-  open_.back()->appendChild(std::move(node));
-}
-
-Reader::Outcome Reader::fail(const char* message) {
-  errorMessage_ = message;
-  errorLine_ = lineAt(p_);
-  return Outcome::Error;
-}
-
-// Larger inputs are refused rather than risking the memory of the machine on
-// a runaway stream; no memory map comes anywhere near this.
-constexpr size_t kMaxInputBytes = size_t{1} << 30;
-
-// Reads a regular file from its start, any other stream from where it stands,
-// up to its end or its first NUL byte (which ends the text anyway). Only the
-// size of a regular file is trusted: devices and directories report sizes
-// that mean nothing.
-bool readText(std::FILE* file, std::string& text) {
-  text.clear();
-  size_t chunk = 64 * 1024;
-  struct stat info;
-  if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
-    if (std::fseek(file, 0, SEEK_SET) != 0)
-      return false;
-    if (info.st_size > 0)  // one more byte than the size, to see the end at once
-      chunk = std::min(static_cast<size_t>(info.st_size), kMaxInputBytes) + 1;
-  }
-  for (;;) {
-    const size_t old = text.size();
-    text.resize(old + chunk);
-    const size_t got = std::fread(&text[old], 1, chunk, file);
-    text.resize(old + got);
-    if (std::memchr(text.data() + old, '\0', got))
-      return true;
-    if (got < chunk)
-      return !std::ferror(file);
-    if (text.size() > kMaxInputBytes) {
-      errno = EFBIG;
-      return false;
-    }
-    chunk = 64 * 1024;
-  }
-}
-
-void setReadError(XMLDocument& document, std::string_view what, int errorNumber) {
-  document.readError = QString::fromLocal8Bit(std::strerror(errorNumber));
-  document.problem.assign({{0, 0, QLatin1String("cannot read the file: ") + document.readError}});
-  document.errorMessage = "couldn't read ";
-  document.errorMessage.append(what);
-  if (document.errorMessage.size() > 1023)
-    document.errorMessage.resize(1023);  // the message buffer holds 1024 bytes with its NUL
-  document.errorLine = 0;
-}
-
-// Reads `file` and parses it; a read failure names the input as `what`.
-bool parseFile(XMLDocument& document, std::FILE* file, std::string_view what) {
-  std::string text;
-  errno = 0;
-  if (!file || !readText(file, text)) {
-    setReadError(document, what, errno != 0 ? errno : EIO);
-    return false;
-  }
-  const char* start = text.c_str();
-  if (std::strncmp(start, "\xEF\xBB\xBF", 3) == 0)
-    start += 3;
-  return document.parse(start);
+  attributes_.push_back({name, value});
 }
 
 }  // namespace
 
-XMLDocument::~XMLDocument() = default;
-
-std::unique_ptr<XMLElement> XMLDocument::createElement(std::string tagName) {
-  return std::make_unique<XMLElement>(std::move(tagName));
-}
-
-bool XMLDocument::parse(const char* text) {
-  if (!text)
-    text = "";
-  errorMessage.clear();
-  errorLine = 0;
-  readError.clear();
-  Reader reader(*this, text, text + std::strlen(text), readingFile_);
-  const bool ok = reader.run();
-  root_ = reader.takeRoot();
-  problem = reader.takeProblem();
-  notices = reader.takeNotices();
-  if (!ok) {
-    errorMessage = reader.errorMessage();
-    errorLine = reader.errorLine();
+ReadOutcome readXML(LoadContext& context, const XMLTree& tree, std::string_view text, std::uint32_t file,
+                    Severity failure) {
+  Diagnostics& diagnostics = context.diagnostics();
+  Reader reader(tree, text.substr(0, std::strlen(text.data())), file, diagnostics.located());
+  const ReadOutcome outcome = reader.run();
+  const SourceMap& sources = context.sources();
+  if (!outcome.root) {
+    const std::vector<Remark>& problem = reader.problem();
+    std::vector<Diagnostic::Note> notes;
+    for (size_t i = 1; i < problem.size(); ++i)
+      notes.push_back({sources.location(file, problem[i].line, problem[i].column), problem[i].text});
+    for (Diagnostic::Note& note : sources.notes(file, 0))
+      notes.push_back(std::move(note));
+    const Remark reason = problem.empty() ? Remark{0, 0, QStringLiteral("the file cannot be read")} : problem.front();
+    diagnostics.report({failure, sources.location(file, reason.line, reason.column), reason.text, QString(),
+                        std::move(notes)});
+    return outcome;
   }
-  return ok;
-}
-
-bool XMLDocument::parse(std::FILE* file) {
-  return parseFile(*this, file, "file");
-}
-
-bool XMLDocument::load(const char* path) {
-  if (!path)
-    path = "";
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) {
-    setReadError(*this, path, errno);
-    return false;
+  if (!reader.notices().empty()) {
+    const std::vector<Diagnostic::Note> chain = sources.notes(file, 0);
+    for (const Remark& notice : reader.notices())
+      diagnostics.reportLocated(Severity::Warning, sources.location(file, notice.line, notice.column), notice.text,
+                                chain);
   }
-  const bool ok = parseFile(*this, file, path);
-  std::fclose(file);
-  return ok;
-}
-
-std::unique_ptr<XMLNode> XMLDocument::cloneNode(const XMLNode& node) {
-  auto copyOne = [this](const XMLNode& source) -> std::unique_ptr<XMLNode> {
-    std::unique_ptr<XMLNode> copy;
-    switch (source.type()) {
-      case XMLNode::Type::Element: {
-        const XMLElement& element = *source.toElement();
-        std::unique_ptr<XMLElement> elementCopy = createElement(element.tagName());
-        if (!elementCopy)
-          elementCopy = std::make_unique<XMLElement>(element.tagName());
-        elementCopy->mutableAttributes() = element.attributes();
-        copy = std::move(elementCopy);
-        break;
-      }
-      case XMLNode::Type::Data:
-        copy = std::make_unique<XMLData>(static_cast<const XMLTextNode&>(source).value());
-        break;
-      case XMLNode::Type::Comment:
-        copy = std::make_unique<XMLComment>(static_cast<const XMLTextNode&>(source).value());
-        break;
-      case XMLNode::Type::CDATASection:
-        copy = std::make_unique<XMLCDATASection>(static_cast<const XMLTextNode&>(source).value());
-        break;
-    }
-    copy->line = source.line;
-    copy->column = source.column;
-    copy->file = source.file;
-    copy->origin = source.origin;
-    return copy;
-  };
-
-  std::unique_ptr<XMLNode> top = copyOne(node);
-  // Pairs of (original, copy) whose children still have to be copied.
-  std::vector<std::pair<const XMLNode*, XMLNode*>> pending{{&node, top.get()}};
-  while (!pending.empty()) {
-    const auto [source, target] = pending.back();
-    pending.pop_back();
-    for (const XMLNode* child = source->firstChild(); child; child = child->nextSibling()) {
-      std::unique_ptr<XMLNode> childCopy = copyOne(*child);
-      if (child->firstChild())
-        pending.emplace_back(child, childCopy.get());
-      target->appendChild(std::move(childCopy));
-    }
-  }
-  return top;
-}
-
-void QXMLDocument::reportNotices(Diagnostics& diagnostics) const {
-  if (!diagnostics.located())
-    return;
-  const std::vector<SourceMap::Note> chain = sources.notes(loadedFile, 0);
-  for (const Remark& notice : notices)
-    diagnostics.reportLocated(Severity::Warning, sources.location(loadedFile, notice.line - 1, notice.column),
-                              notice.text, chain);
-}
-
-void QXMLDocument::reportLoadProblem(Diagnostics& diagnostics, Severity severity) const {
-  if (!diagnostics.located())
-    return;
-  std::vector<SourceMap::Note> notes;
-  for (size_t i = 1; i < problem.size(); ++i)
-    notes.push_back({sources.location(loadedFile, problem[i].line - 1, problem[i].column), problem[i].text});
-  for (SourceMap::Note& note : sources.notes(loadedFile, 0))
-    notes.push_back(std::move(note));
-  const SourceLocation where =
-      problem.empty() ? sources.location(loadedFile, -1, 0)
-                      : sources.location(loadedFile, problem.front().line - 1, problem.front().column);
-  diagnostics.reportLocated(severity, where,
-         problem.empty() ? QStringLiteral("the file cannot be read") : problem.front().text, notes);
-}
-
-bool QXMLDocument::load(const QString& path, std::uint32_t openedBy, const QString& shownAs) {
-  loadedFile = sources.addFile(shownAs.isEmpty() ? path : shownAs, openedBy);
-  const QByteArray encoded = toBytes(path);
-  if (encoded.contains('\0')) {
-    setReadError(*this, std::string_view(encoded.constData(), static_cast<size_t>(encoded.size())),
-                 ENOENT);
-    return false;
-  }
-  readingFile_ = loadedFile;
-  const bool parsed = XMLDocument::load(encoded.constData());
-  readingFile_ = 0;
-  if (parsed || QFileInfo(nativePath(path)).isFile())
-    filesRead.append(path);
-  return parsed;
+  return outcome;
 }
