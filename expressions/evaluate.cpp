@@ -69,20 +69,6 @@ int binaryPrecedence(TokenKind kind) {
 }
 constexpr int kLowestPrecedence = -4;
 
-[[noreturn]] void fail(QString message, qsizetype offset) {
-  throw EvaluationError{std::move(message), offset};
-}
-[[noreturn]] void fail(const char* message, qsizetype offset) {
-  fail(QString::fromLatin1(message), offset);
-}
-
-// An operand the evaluator must look at before it can go on (the operand of
-// *, a cast, sizeof, a call argument) reports its failure at once.
-void check(const Number& operand) {
-  if (operand.kind() == Number::Kind::Failed)
-    fail(operand.failure(), operand.failureOffset());
-}
-
 // Floating literals are digits, a dot and digits, so every one is a finite
 // decimal; a value too large for a double becomes infinity and one too small
 // becomes 0, as the C library reads them.
@@ -116,49 +102,70 @@ bool isTypeKeyword(QStringView word) {
 }
 
 // Precedence climbing over the lexer, evaluating as it goes. A text that
-// does not parse throws EvaluationError at the offending token; an operator
-// that cannot be applied gives a failed Number, reported once the text has
-// parsed. Each call of parseUnary is one level of nesting; parseBinary
-// recurses at most once per precedence level in between, so the stack depth
-// is bounded by kMaxExpressionNesting.
+// does not parse stops at the offending token: the first such error is kept,
+// and from then on the parse sees the end of the text, so every level
+// returns at once. An operator that cannot be applied gives a failed Number,
+// reported once the text has parsed. Each call of parseUnary is one level of
+// nesting; parseBinary recurses at most once per precedence level in
+// between, so the stack depth is bounded by kMaxExpressionNesting.
 class Evaluator {
 public:
-  explicit Evaluator(const QString& text) : lexer_(text) {}
+  explicit Evaluator(const QString& text)
+      : lexer_(text), end_{TokenKind::End, QStringView(text).sliced(text.size(), 0)} {}
 
   // The value, or Failed; none for a text without tokens.
   std::optional<Number> evaluate() {
-    if (lexer_.peek().kind == TokenKind::End)
+    if (peek().kind == TokenKind::End)
       return std::nullopt;
     return parseBinary(kLowestPrecedence);
   }
 
   qsizetype offset() const { return lexer_.offset(); }
+  // Why the text does not parse; null when it does.
+  const EvaluationError* syntaxError() const { return error_ ? &*error_ : lexer_.error(); }
 
 private:
+  // Keeps the first reason the text does not parse; the value returned
+  // stands for the operand that could not be read.
+  Number fail(QString message, qsizetype offset) {
+    if (!syntaxError())
+      error_ = EvaluationError{std::move(message), offset};
+    return Number::failed("", offset);
+  }
+  Number fail(const char* message, qsizetype offset) { return fail(QString::fromLatin1(message), offset); }
+
+  // An operand the evaluator must look at before it can go on (the operand
+  // of *, a cast, sizeof, a call argument) reports its failure at once.
+  void check(const Number& operand) {
+    if (operand.kind() == Number::Kind::Failed)
+      fail(operand.failure(), operand.failureOffset());
+  }
+
+  const Token& peek() { return error_ ? end_ : lexer_.peek(); }
+  Token next() { return error_ ? end_ : lexer_.next(); }
+  bool consumeIf(TokenKind kind) { return !error_ && lexer_.consumeIf(kind); }
+
   Number parseBinary(int minimumPrecedence) {
     Number left = parseUnary();
     for (;;) {
-      const int precedence = binaryPrecedence(lexer_.peek().kind);
+      const int precedence = binaryPrecedence(peek().kind);
       if (precedence == kNotBinary || precedence < minimumPrecedence)
         return left;
-      const Token op = lexer_.next();
+      const Token op = next();
       const qsizetype offset = lexer_.offsetOf(op);
       if (op.kind == TokenKind::UnsignedRightShift ||
           op.kind == TokenKind::UnsignedRightShiftAssign || op.kind == TokenKind::Question ||
           op.kind == TokenKind::Comma)
-        fail("operator not supported", offset);
+        return fail("operator not supported", offset);
       const Number right = parseBinary(precedence + 1);
       left = applyBinary(op.kind, left, right, offset);
     }
   }
 
+  // Counts one level of nesting for as long as it lives.
   class NestingGuard {
   public:
-    // The outermost operand is not nested in anything, hence the + 1.
-    NestingGuard(int& depth, qsizetype offset) : depth_(depth) {
-      if (++depth_ > kMaxExpressionNesting + 1)
-        fail("expression nested too deeply", offset);
-    }
+    explicit NestingGuard(int& depth) : depth_(depth) { ++depth_; }
     ~NestingGuard() { --depth_; }
     NestingGuard(const NestingGuard&) = delete;
     NestingGuard& operator=(const NestingGuard&) = delete;
@@ -168,8 +175,11 @@ private:
   };
 
   Number parseUnary() {
-    NestingGuard guard(depth_, lexer_.offset());
-    const Token token = lexer_.next();
+    const NestingGuard guard(depth_);
+    // The outermost operand is not nested in anything, hence the + 1.
+    if (depth_ > kMaxExpressionNesting + 1)
+      return fail("expression nested too deeply", lexer_.offset());
+    const Token token = next();
     const qsizetype offset = lexer_.offsetOf(token);
     switch (token.kind) {
     case TokenKind::DecimalLiteral:
@@ -193,17 +203,17 @@ private:
       return applyUnary(token.kind, parseUnary(), offset);
     case TokenKind::Star:
       check(parseUnary());
-      fail("cannot dereference", offset);
+      return fail("cannot dereference", offset);
     case TokenKind::Identifier:
       if (token.text == QLatin1String("sizeof"))
-        parseSizeof(offset);
+        return parseSizeof(offset);
       if (token.text == QLatin1String("addressof"))
         return applyUnary(TokenKind::Amp, parseUnary(), offset);
-      parseName(token.text.toString(), offset);
+      return parseName(token.text.toString(), offset);
     case TokenKind::ColonColon:
-      parseName(QString(), offset);
+      return parseName(QString(), offset);
     default:
-      fail("expression expected", offset);
+      return fail("expression expected", offset);
     }
   }
 
@@ -212,7 +222,7 @@ private:
     if (startsTypeName()) {
       parseTypeName();
       check(parseUnary());
-      fail("cannot cast", offset);
+      return fail("cannot cast", offset);
     }
     const Number inner = parseBinary(kLowestPrecedence);
     expectClosingParen();
@@ -220,69 +230,73 @@ private:
   }
 
   // No sizeof has a value: nothing here is an object or a known type.
-  [[noreturn]] void parseSizeof(qsizetype offset) {
-    if (!lexer_.consumeIf(TokenKind::LeftParen)) {
+  Number parseSizeof(qsizetype offset) {
+    if (!consumeIf(TokenKind::LeftParen)) {
       check(parseUnary());
-      fail("cannot determine sizeof of a constant", offset);
+      return fail("cannot determine sizeof of a constant", offset);
     }
     if (startsTypeName()) {
       parseTypeName();
-      fail("sizeof(typename) not implemented", offset);
+      return fail("sizeof(typename) not implemented", offset);
     }
     const Number operand = parseBinary(kLowestPrecedence);
     expectClosingParen();
     check(operand);
-    fail("cannot determine sizeof of a constant", offset);
+    return fail("cannot determine sizeof of a constant", offset);
   }
 
   // `name` is the identifier just read, or empty after a leading "::". No
   // name resolves and no function can be called, but a call's arguments are
   // read and evaluated first.
-  [[noreturn]] void parseName(QString name, qsizetype offset) {
+  Number parseName(QString name, qsizetype offset) {
     if (name.isEmpty())
       name = QStringLiteral("::") + expectIdentifier();
-    while (lexer_.consumeIf(TokenKind::ColonColon))
+    while (consumeIf(TokenKind::ColonColon))
       name += QStringLiteral("::") + expectIdentifier();
-    if (!lexer_.consumeIf(TokenKind::LeftParen))
-      fail(name + QLatin1String(" symbol not found"), offset);
-    if (!lexer_.consumeIf(TokenKind::RightParen)) {
+    if (!consumeIf(TokenKind::LeftParen))
+      return fail(name + QLatin1String(" symbol not found"), offset);
+    if (!consumeIf(TokenKind::RightParen)) {
       do {
         // Above the comma's precedence, which separates the arguments here.
         check(parseBinary(kLowestPrecedence + 1));
-      } while (lexer_.consumeIf(TokenKind::Comma));
+      } while (consumeIf(TokenKind::Comma));
       expectClosingParen();
     }
-    fail("function calling not implemented", offset);
+    return fail("function calling not implemented", offset);
   }
 
   bool startsTypeName() {
-    const Token& token = lexer_.peek();
+    const Token& token = peek();
     return token.kind == TokenKind::Identifier && isTypeKeyword(token.text);
   }
 
   // Keywords, pointer stars and the closing parenthesis.
   void parseTypeName() {
     while (startsTypeName())
-      lexer_.next();
-    while (lexer_.consumeIf(TokenKind::Star)) {
+      next();
+    while (consumeIf(TokenKind::Star)) {
     }
     expectClosingParen();
   }
 
   QString expectIdentifier() {
-    if (lexer_.peek().kind != TokenKind::Identifier)
+    if (peek().kind != TokenKind::Identifier) {
       fail("expression expected", lexer_.offset());
-    return lexer_.next().text.toString();
+      return QString();
+    }
+    return next().text.toString();
   }
 
   // An unclosed parenthesis fails rather than being closed at the end of the
   // text: an address must never be guessed.
   void expectClosingParen() {
-    if (!lexer_.consumeIf(TokenKind::RightParen))
+    if (!consumeIf(TokenKind::RightParen))
       fail("')' expected", lexer_.offset());
   }
 
   Lexer lexer_;
+  const Token end_;  // what the parse sees once the text does not parse
+  std::optional<EvaluationError> error_;
   int depth_ = 0;
 };
 
@@ -297,20 +311,18 @@ bool isBool(Number::Kind kind) { return kind == Number::Kind::Bool; }
 std::optional<Number> evaluateChecked(const QString& text, EvaluationError* error,
                                       bool (*accepts)(Number::Kind)) {
   EvaluationError failure;
-  try {
-    Evaluator evaluator(text);
-    const std::optional<Number> value = evaluator.evaluate();
-    if (!value)
-      failure = EvaluationError{QStringLiteral("expression expected"), evaluator.offset()};
-    else if (value->kind() == Number::Kind::Failed)
-      failure = EvaluationError{QString::fromLatin1(value->failure()), value->failureOffset()};
-    else if (accepts(value->kind()))
-      return value;
-    else
-      failure = EvaluationError{QStringLiteral("bad expression type"), 0};
-  } catch (EvaluationError& e) {
-    failure = std::move(e);
-  }
+  Evaluator evaluator(text);
+  const std::optional<Number> value = evaluator.evaluate();
+  if (const EvaluationError* syntax = evaluator.syntaxError())
+    failure = *syntax;
+  else if (!value)
+    failure = EvaluationError{QStringLiteral("expression expected"), evaluator.offset()};
+  else if (value->kind() == Number::Kind::Failed)
+    failure = EvaluationError{QString::fromLatin1(value->failure()), value->failureOffset()};
+  else if (accepts(value->kind()))
+    return value;
+  else
+    failure = EvaluationError{QStringLiteral("bad expression type"), 0};
   if (error)
     *error = std::move(failure);
   return std::nullopt;

@@ -149,7 +149,7 @@ void Lexer::scan() {
   qsizetype start = position_;
   while (start < text_.size() && isExpressionSpace(text_[start]))
     ++start;
-  if (start == text_.size()) {
+  if (start == text_.size() || error_) {
     current_ = Token{TokenKind::End, text_.sliced(start, 0)};
     tokenEnd_ = start;
     return;
@@ -199,9 +199,12 @@ void Lexer::scan() {
       }
     }
   }
-  if (kind == TokenKind::End)
-    throw EvaluationError{QStringLiteral("unrecognised token: ") + text_.mid(start).toString(),
-                          start};
+  if (kind == TokenKind::End) {
+    error_ = EvaluationError{QStringLiteral("unrecognised token: ") + text_.mid(start).toString(), start};
+    current_ = Token{TokenKind::End, text_.sliced(start, 0)};
+    tokenEnd_ = start;
+    return;
+  }
   current_ = Token{kind, text_.mid(start, cursor.position() - start)};
   tokenEnd_ = cursor.position();
 }

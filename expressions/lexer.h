@@ -23,6 +23,9 @@
 
 #include <QString>
 #include <QStringView>
+#include <optional>
+
+#include "expressions/evaluate.h"
 
 enum class TokenKind {
   End,
@@ -98,15 +101,18 @@ public:
   // `text` must outlive the lexer and every token taken from it.
   explicit Lexer(const QString& text) : text_(text) {}
 
-  // The current token, scanned on first use. Throws EvaluationError
-  // "unrecognised token: <rest of the text>" when nothing matches.
+  // The current token, scanned on first use. When nothing matches, it is
+  // the end, from then on, and error() says "unrecognised token: <rest of
+  // the text>".
   const Token& peek();
   Token next();
   bool consumeIf(TokenKind kind);
   // Where `token` starts in the text.
   qsizetype offsetOf(const Token& token) const { return token.text.data() - text_.data(); }
-  // Where the next token starts, without scanning it (so without throwing).
+  // Where the next token starts, without scanning it.
   qsizetype offset() const;
+  // Why the text ended early; null while every token was recognised.
+  const EvaluationError* error() const { return error_ ? &*error_ : nullptr; }
 
 private:
   void scan();
@@ -116,4 +122,5 @@ private:
   qsizetype tokenEnd_ = 0;  // where it ends, once scanned
   Token current_;
   bool scanned_ = false;
+  std::optional<EvaluationError> error_;
 };

@@ -39,14 +39,12 @@ const char* className(TokenKind kind) {
 std::string tokens(const QString& text) {
   std::string out;
   Lexer lexer(text);
-  try {
-    for (Token token = lexer.next(); token.kind != TokenKind::End; token = lexer.next()) {
-      out += out.empty() ? "" : " ";
-      out += className(token.kind) + toStdBytes(token.text.toString());
-    }
-  } catch (const EvaluationError& e) {
-    out += (out.empty() ? "error: " : " error: ") + toStdBytes(e.message);
+  for (Token token = lexer.next(); token.kind != TokenKind::End; token = lexer.next()) {
+    out += out.empty() ? "" : " ";
+    out += className(token.kind) + toStdBytes(token.text.toString());
   }
+  if (const EvaluationError* error = lexer.error())
+    out += (out.empty() ? "error: " : " error: ") + toStdBytes(error->message);
   return out;
 }
 
