@@ -9,20 +9,20 @@
 #include "ldscript/layoutmodel.h"
 #include "ldscript/ldsyntax.h"
 #include "ldscript/scripttext.h"
-#include "memorymap/memorymap.h"
+#include "memorymap/document.h"
 #include "expressions/evaluate.h"
 
 namespace {
 
-QString quotedAttribute(const char* attribute, const std::string& text) {
+QString quotedAttribute(const char* attribute, std::string_view text) {
   return QLatin1String(attribute) + QLatin1String("=\"") + fromBytes(text) + QLatin1Char('"');
 }
 
 // An unexpanded $(NAME) was reported where it stands.
-bool unexpanded(const std::string& text) { return text.find("$(") != std::string::npos; }
+bool unexpanded(std::string_view text) { return text.find("$(") != std::string_view::npos; }
 
 // A lone symbol, such as a -symbols definition: ld reads its value.
-bool isSymbol(const std::string& text) {
+bool isSymbol(std::string_view text) {
   const QString name = fromBytes(text).trimmed();
   if (name.isEmpty() || name.front().isDigit())
     return false;
@@ -89,7 +89,7 @@ public:
     if (!section_.attributes.isKeep())
       return;
     const bool own = section_.attributes.hasInputSections();
-    const std::string list = own ? *section_.attributes.inputSections : std::string(defaultInputSections(section_.name));
+    const std::string list = own ? std::string(*section_.attributes.inputSections) : std::string(defaultInputSections(section_.name));
     if (list.empty() || unexpanded(list))
       return;
     const std::optional<LdFault> fault = checkKeptInputSections(list);
@@ -115,7 +115,7 @@ public:
 
 private:
   // Reports where ld stops reading `text`; true when it does.
-  bool expression(const char* attribute, const std::string& text, LdContext context) {
+  bool expression(const char* attribute, std::string_view text, LdContext context) {
     const std::optional<LdFault> fault = checkLdExpression(text, context);
     if (fault) {
       warn(attribute, text, fault->offset,
@@ -125,7 +125,7 @@ private:
     return fault.has_value();
   }
 
-  void warn(const char* attribute, const std::string& value, std::size_t offset, const QString& text) {
+  void warn(const char* attribute, std::string_view value, std::size_t offset, const QString& text) {
     if (section_.document) {
       section_.document->sources().reportAtAttribute(diagnostics_, Severity::Warning, *section_.element, attribute,
                                                    fromBytes(value), static_cast<qsizetype>(offset), text);
