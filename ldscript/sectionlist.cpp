@@ -6,6 +6,7 @@
 #include "base/bytes.h"
 #include "base/console.h"
 #include "memorymap/document.h"
+#include "memorymap/placementsegment.h"
 #include "expressions/evaluate.h"
 #include "expressions/integerliteral.h"
 
@@ -104,12 +105,7 @@ void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const Sect
 
   if (placement) {
     for (const MemoryMapElement* placementSegment : placement->memorySegments(true)) {
-      // "RAM2;RAM": the first alternative that the memory map has.
-      const MemoryMapElement* segment = nullptr;
-      for (const QString& part : placementSegment->name().split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        if ((segment = memoryMap.findSegment(part)))
-          break;
-      }
+      const MemoryMapElement* segment = memoryMapSegmentFor(memoryMap, placementSegment->name());
       if (!segment)
         continue;
       LayoutSection*& newest = newestBySegmentName[scriptName(*segment)];

@@ -4,6 +4,7 @@
 
 #include "base/didyoumean.h"
 #include "memorymap/document.h"
+#include "memorymap/placementsegment.h"
 #include "xml/preprocessor.h"
 #include "base/bytes.h"
 
@@ -115,12 +116,9 @@ void checkPlacementSegments(const MemoryMap& memoryMap, const SectionPlacement& 
   for (const MemoryMapElement* segment : memoryMap.memorySegments(false))
     mapNames.append(segment->name());
   for (const MemoryMapElement* segment : placement.memorySegments(false)) {
-    const QStringList names = segment->name().split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    bool found = false;
-    for (const QString& name : names)
-      found = found || memoryMap.findSegment(name) != nullptr;
-    if (found)
+    if (memoryMapSegmentFor(memoryMap, segment->name()))
       continue;
+    const QStringList names = segment->name().split(QLatin1Char(';'), Qt::SkipEmptyParts);
     const qsizetype sections = placement.programSections(segment).size();
     QString text = QLatin1String("no memory-map segment is named \"") + segment->name() +
                    QLatin1String("\": the ") + QString::number(sections) +
