@@ -6,14 +6,15 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/hex.h"
 #include "memorymap/document.h"
 #include "expressions/evaluate.h"
 
 namespace {
 
 // Addresses as the script writes them, eight digits at least; sizes short.
-QString hex(uint64_t value) { return QStringLiteral("0x%1").arg(value, 8, 16, QLatin1Char('0')); }
-QString size(uint64_t value) { return QStringLiteral("0x%1").arg(value, 0, 16); }
+QString hex(uint64_t value) { return hexText(value, 8); }
+QString size(uint64_t value) { return hexText(value); }
 QString nameOf(const LayoutSection& section) { return fromBytes(section.name); }
 QString segmentOf(const LayoutSection& section) { return fromBytes(std::string(section.segment)); }
 

@@ -3,6 +3,8 @@
 #include <QIODevice>
 #include <algorithm>
 
+#include "base/hex.h"
+
 ScriptStream& ScriptStream::operator<<(const QString& text) {
   const size_t size = static_cast<size_t>(text.size());
   if (size == 0)
@@ -19,13 +21,8 @@ ScriptStream& ScriptStream::operator<<(const QString& text) {
 }
 
 ScriptStream& ScriptStream::operator<<(Hex8 number) {
-  static const char kDigits[] = "0123456789abcdef";
-  char digits[8];
-  for (int i = 7; i >= 0; --i) {
-    digits[i] = kDigits[number.value & 0xf];
-    number.value >>= 4;
-  }
-  return append(digits, sizeof digits);
+  char digits[kMaxHexDigits];
+  return append(digits, hexDigits(number.value, 8, digits));
 }
 
 ScriptStream& ScriptStream::operator<<(Decimal number) {

@@ -1,6 +1,7 @@
 #include "report/jsonreport.h"
 
 #include "base/bytes.h"
+#include "base/hex.h"
 
 namespace {
 
@@ -14,7 +15,9 @@ QByteArray string(const QString& text) {
       out += '\\';
       out += c;
     } else if (byte < 0x20) {
-      out += "\\u00" + QByteArray::number(byte, 16).rightJustified(2, '0');
+      char digits[kMaxHexDigits];
+      out += "\\u00";
+      out.append(digits, static_cast<qsizetype>(hexDigits(byte, 2, digits)));
     } else {
       out += c;
     }

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "base/bytes.h"
+#include "base/hex.h"
 #include "ldscript/layoutmodel.h"
 
 namespace {
@@ -157,11 +158,7 @@ const char* kindName(BlockKind kind) {
 }
 
 void appendHexAddress(QByteArray& out, uint64_t address) {
-  const int digits = address > 0xffffffffu ? 16 : 8;
-  char text[18] = {'0', 'x'};
-  for (int i = digits - 1; i >= 0; --i, address >>= 4)
-    text[2 + i] = "0123456789abcdef"[address & 0xf];
-  out.append(text, digits + 2);
+  appendHex(out, address, address > 0xffffffffu ? 16 : 8);
 }
 
 QByteArray hexAddress(uint64_t address) {

@@ -17,6 +17,7 @@
 
 #include "base/bytes.h"
 #include "base/didyoumean.h"
+#include "base/hex.h"
 #include "expressions/evaluate.h"
 #include "xml/loadcontext.h"
 #include "xml/macroregistry.h"
@@ -115,7 +116,7 @@ void appendChain(XMLNode& parent, XMLNode* chain) {
 
 
 QString hex(uint32_t value) {
-  return QLatin1String("0x") + QString::number(value, 16).toUpper();
+  return hexText(value, 1, HexCase::Upper);
 }
 
 }  // namespace

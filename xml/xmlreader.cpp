@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/hex.h"
 #include "xml/loadcontext.h"
 #include "xml/xmlnode.h"
 
@@ -521,7 +522,7 @@ Reader::Outcome Reader::startTag(const char* open) {
 void Reader::badAttributeName(const XMLElement& element, const char* lastValue) {
   const unsigned char byte = static_cast<unsigned char>(*p_);
   const QString shown = byte >= 0x21 && byte < 0x7f ? QLatin1String("'") + QLatin1Char(char(byte)) + QLatin1String("'")
-                                                    : QLatin1String("byte 0x") + QString::number(byte, 16);
+                                                    : QLatin1String("byte ") + hexText(byte);
   problem_.push_back(remark(p_, QLatin1String("unexpected ") + shown + QLatin1String(" in the start tag <") +
                                     quotedName(element.tagName()) +
                                     QLatin1String(">: an attribute name must start with a letter, "
