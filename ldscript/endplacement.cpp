@@ -7,25 +7,35 @@ void markEndPlacement(LayoutModel& model, Diagnostics& diagnostics) {
   for (LayoutSection& last : model.sections) {
     if (!last.lastInSegment)
       continue;
-    uint32_t total = 0;
+    uint32_t total = 0;  // the sizes from the end up to the section
     LayoutSection* chosen = nullptr;
     uint32_t chosenOffset = 0;
+    const LayoutSection* firstBlocker = nullptr;  // the last section of the chain without a fixed size
+    const LayoutSection* blocker = nullptr;       // the nearest one after (or at) the section
+    bool warned = false;
     for (LayoutSection* section = &last; section; section = section->prev) {
-      if (!section->fixedSize) {
-        if (chosen)
-          break;
-        for (const LayoutSection* earlier = section->prev; earlier; earlier = earlier->prev) {
-          if (earlier->attributes.wantsSegmentEnd()) {
-            diagnostics.reportPlain(Severity::Warning, QLatin1String("cannot place section ") + fromBytes(earlier->name) +
-                                     QLatin1String(" at end of segment because section ") +
-                                     fromBytes(section->name) + QLatin1String(" does not have a fixed size"));
-            break;
-          }
-        }
-        break;
+      const bool wantsEnd = section->attributes.wantsSegmentEnd();
+      // The default output names only the nearest section before the first
+      // blocker that asks for the end, when nothing after it got there.
+      if (wantsEnd && blocker && !chosen && !warned) {
+        diagnostics.reportPlain(Severity::Warning, QLatin1String("cannot place section ") + fromBytes(section->name) +
+                                                       QLatin1String(" at end of segment because section ") +
+                                                       fromBytes(firstBlocker->name) +
+                                                       QLatin1String(" does not have a fixed size"));
+        warned = true;
       }
-      total += *section->fixedSize;
-      if (section->attributes.wantsSegmentEnd()) {
+      if (!section->fixedSize) {
+        if (!firstBlocker)
+          firstBlocker = section;
+        blocker = section;
+      } else if (!blocker) {
+        total += *section->fixedSize;
+      }
+      if (!wantsEnd)
+        continue;
+      if (blocker) {
+        model.endPlacementMisses.push_back({section, blocker});
+      } else {
         chosen = section;
         chosenOffset = total;
       }

@@ -8,6 +8,7 @@
 class Diagnostics;
 
 // Marks, per segment chain, the earliest section that asks to be placed from
-// the segment end and is followed only by sections of fixed size. Warns
+// the segment end and is followed only by sections of fixed size, and keeps
+// the others that ask for it, with what prevents them, for the checks. Warns
 // about a chain where a section without a fixed size prevents it.
 void markEndPlacement(LayoutModel& model, Diagnostics& diagnostics);

@@ -146,23 +146,17 @@ private:
   // Why a section that asks to be placed at the segment end is not: the
   // size that is not a plain number, its own or that of a later section.
   void endPlacement() {
-    for (const LayoutSection& last : model_.sections) {
-      if (!last.lastInSegment)
+    for (const LayoutModel::EndPlacementMiss& miss : model_.endPlacementMisses) {
+      const LayoutSection& section = *miss.section;
+      if (section.discarded)
         continue;
-      const LayoutSection* blocker = nullptr;  // the nearest later section without a fixed size
-      for (const LayoutSection* section = &last; section; section = section->prev) {
-        if (section->attributes.wantsSegmentEnd() && !section->placeFromEnd && !section->discarded) {
-          const QString notPlaced = QStringLiteral("section %1 is not placed at the end of segment %2: ")
-                                        .arg(nameOf(*section), segmentOf(*section));
-          if (!section->fixedSize) {
-            warn(*section, notPlaced + QStringLiteral("it ") + sizeProblem(*section));
-          } else if (blocker) {
-            warn(*section, notPlaced + QStringLiteral("section %1 after it has no fixed size").arg(nameOf(*blocker)));
-            note(*blocker, QStringLiteral("section %1 ").arg(nameOf(*blocker)) + sizeProblem(*blocker));
-          }
-        }
-        if (!section->fixedSize)
-          blocker = section;
+      const QString notPlaced = QStringLiteral("section %1 is not placed at the end of segment %2: ")
+                                    .arg(nameOf(section), segmentOf(section));
+      if (miss.blocker == &section) {
+        warn(section, notPlaced + QStringLiteral("it ") + sizeProblem(section));
+      } else {
+        warn(section, notPlaced + QStringLiteral("section %1 after it has no fixed size").arg(nameOf(*miss.blocker)));
+        note(*miss.blocker, QStringLiteral("section %1 ").arg(nameOf(*miss.blocker)) + sizeProblem(*miss.blocker));
       }
     }
   }

@@ -97,6 +97,14 @@ struct LayoutModel {
   std::vector<const MemoryMapElement*> segments;
   // Every section in list order (a deque, so that pointers stay valid).
   std::deque<LayoutSection> sections;
+  // End placement: the sections that ask for the segment end and are not
+  // placed there, each with the section whose size prevents it (itself, or
+  // the nearest later one without a fixed size), chain by chain from the end.
+  struct EndPlacementMiss {
+    const LayoutSection* section;
+    const LayoutSection* blocker;
+  };
+  std::vector<EndPlacementMiss> endPlacementMisses;
   // The sections laid out, in output order; discarded ones are left out.
   std::vector<const LayoutSection*> order;
 
