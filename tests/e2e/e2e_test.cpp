@@ -1,6 +1,7 @@
-// Whole-binary runs of mkld against golden files.
+// Whole-binary runs of mkld and mkld-report against golden files.
 //
 // Each folder under cases/ is one case:
+//   tool              "mkld-report" to run that tool (absent: mkld)
 //   args              one command-line argument per line ({EXAMPLES} and
 //                     {CASE} expand to absolute folders)
 //   expected/stdout   standard output, byte for byte (absent: must be empty)
@@ -42,7 +43,8 @@ void copyInputs(const QString& from, const QString& to) {
   while (it.hasNext()) {
     const QString path = it.next();
     const QString relative = QDir(from).relativeFilePath(path);
-    if (relative == QLatin1String("args") || relative.startsWith(QLatin1String("expected/")))
+    if (relative == QLatin1String("args") || relative == QLatin1String("tool") ||
+        relative.startsWith(QLatin1String("expected/")))
       continue;
     writeAll(to + QLatin1Char('/') + relative, readAll(path));
   }
@@ -79,7 +81,8 @@ TEST_P(E2E, MatchesGolden) {
 
   QProcess process;
   process.setWorkingDirectory(work.path());
-  process.start(QStringLiteral(MKLD_BINARY), args);
+  const bool report = readAll(caseDir + QStringLiteral("/tool")).trimmed() == "mkld-report";
+  process.start(QString::fromUtf8(report ? MKLD_REPORT_BINARY : MKLD_BINARY), args);
   ASSERT_TRUE(process.waitForStarted());
   process.closeWriteChannel();
   ASSERT_TRUE(process.waitForFinished(60000)) << "mkld did not finish";

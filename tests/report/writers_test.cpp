@@ -1,0 +1,33 @@
+// The writers on the checked-in program (tests/e2e/cases/report_small, where
+// the table and JSON are golden files): the HTML page's promises, which a
+// byte-for-byte golden would restate.
+#include <gtest/gtest.h>
+
+#include "report/elffile.h"
+#include "report/htmlreport.h"
+#include "report/memoryreport.h"
+
+namespace {
+
+TEST(HtmlReport, SelfContainedPageNamingEverySegmentAndSectionEscaped) {
+  QString error;
+  std::optional<ElfFile> elf = readElfFile(QStringLiteral(MKLD_SMALL_ELF), &error);
+  ASSERT_TRUE(elf) << error.toStdString();
+  elf->sections.push_back({QStringLiteral("<b>&\""), 0x20000, 0x20000, 4, false});
+  const std::vector<SegmentRange> segments = {{QStringLiteral("FLASH"), 0x0, 0x800},
+                                              {QStringLiteral("RAM"), 0x10000, 0x400},
+                                              {QStringLiteral("A<B"), 0x20000, 0x10}};
+  const MemoryReport report = buildMemoryReport(QStringLiteral("small.elf"), *elf, segments, {});
+  const std::string page = htmlReport(report, {{QStringLiteral("RAM"), 0x100}}).toStdString();
+
+  EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_NE(page.find("</html>"), std::string::npos);
+  for (const char* fetch : {"src=", "href=\"http", "url(h", "@import"})
+    EXPECT_EQ(page.find(fetch), std::string::npos) << fetch;
+  for (const char* name : {">FLASH<", ">RAM<", ".text", ".rodata", ".data", ".bss", ".stack", "A&lt;B",
+                           "&lt;b&gt;&amp;&quot;", "0x00010300"})
+    EXPECT_NE(page.find(name), std::string::npos) << name;
+  EXPECT_EQ(page.find("<b>&"), std::string::npos);
+}
+
+}  // namespace
