@@ -6,7 +6,7 @@
 //     zephyr,itcm or zephyr,dtcm (read-write) gives a region whatever it
 //     is, named FLASH, RAM, ITCM or DTCM;
 //   - every other region takes its node's label (from the __symbols__ node
-//     that dtc -@ writes) or else its node name with each character other
+//     that dtc -@ writes) or else its node name, with each character other
 //     than a letter, a digit or '_' made '_' (memory@80000000 gives
 //     memory_80000000). The second and later reg entries of a node append
 //     _1, _2, ...;
@@ -91,6 +91,9 @@ private:
   // not one terminated string is an error.
   std::optional<QByteArray> stringProperty(int node, const char* name, const QString& path) const;
   std::uint32_t cellCount(int node, const char* name, std::uint32_t fallback, const QString& path) const;
+  // The node at `path` (absolute, or starting with an alias), or a negative
+  // libfdt error.
+  int nodeAt(const QByteArray& path) const;
   // Reads `count` cells as one number; false when it does not fit 64 bits.
   static bool readCells(const fdt32_t* cells, std::uint32_t count, std::uint64_t& value);
 
@@ -148,6 +151,22 @@ std::uint32_t TreeReader::cellCount(int node, const char* name, std::uint32_t fa
   return count;
 }
 
+// fdt_path_offset follows an alias whose value is again an alias, without
+// end: only an absolute path is handed to it.
+int TreeReader::nodeAt(const QByteArray& path) const {
+  if (path.startsWith('/'))
+    return fdt_path_offset(fdt_, path.constData());
+  const int aliases = fdt_path_offset(fdt_, "/aliases");
+  const qsizetype slash = path.indexOf('/');
+  const QByteArray alias = slash < 0 ? path : path.left(slash);
+  if (aliases < 0 || alias.isEmpty())
+    return -FDT_ERR_BADPATH;
+  const std::optional<QByteArray> target = stringProperty(aliases, alias.constData(), QStringLiteral("/aliases"));
+  if (!target || !target->startsWith('/'))
+    return -FDT_ERR_BADPATH;
+  return fdt_path_offset(fdt_, (*target + (slash < 0 ? QByteArray() : path.mid(slash))).constData());
+}
+
 bool TreeReader::readCells(const fdt32_t* cells, std::uint32_t count, std::uint64_t& value) {
   value = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -177,7 +196,7 @@ void TreeReader::readChosen() {
     const std::optional<QByteArray> target = stringProperty(node, entry.property, QStringLiteral("/chosen"));
     if (!target)
       continue;
-    const int named = fdt_path_offset(fdt_, target->constData());
+    const int named = nodeAt(*target);
     if (named < 0)
       fail(where, QLatin1String("names ") + fromBytes(*target) + QLatin1String(", which is not in the tree"));
     if (!chosen_.contains(named))
@@ -194,9 +213,9 @@ void TreeReader::readLabels() {
     const char* label = nullptr;
     int length = 0;
     const char* value = static_cast<const char*>(fdt_getprop_by_offset(fdt_, property, &label, &length));
-    if (!value || !label || length <= 0 || value[length - 1] != '\0')
+    if (!value || !label || !*label || length <= 0 || value[length - 1] != '\0')
       continue;  // not a label dtc wrote: the rule's name serves
-    const int node = fdt_path_offset(fdt_, value);
+    const int node = nodeAt(QByteArray(value));
     if (node >= 0 && !labels_.contains(node))
       labels_.insert(node, fromBytes(label));
   }
@@ -235,7 +254,7 @@ Bus TreeReader::childBus(int node, const Level& parent, const QString& path) con
         !readCells(ranges + at + bus.addressCells, above.addressCells, parentAddress) ||
         !readCells(ranges + at + bus.addressCells + above.addressCells, bus.sizeCells, size))
       continue;
-    if (translate(above, parentAddress, size, cpu) == Translation::Ok)
+    if (translate(above, parentAddress, size, cpu) == Translation::Ok && cpu <= ~std::uint64_t(0) - size)
       bus.windows.push_back({child, size, cpu});
   }
   return bus;
@@ -330,15 +349,16 @@ void TreeReader::readNode(int node, const Level& parent, const Level& self) {
   QString name;
   if (chosen != chosen_.constEnd()) {
     name = chosen->name;
-  } else if (const auto label = labels_.constFind(node); label != labels_.constEnd()) {
-    name = *label;
   } else {
+    const auto label = labels_.constFind(node);
     int length = 0;
-    name = fromBytes(QByteArray(fdt_get_name(fdt_, node, &length)));
+    name = label != labels_.constEnd() ? *label : fromBytes(QByteArray(fdt_get_name(fdt_, node, &length)));
     for (QChar& c : name) {
       if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != QLatin1Char('_'))
         c = QLatin1Char('_');
     }
+    if (name.isEmpty())
+      name = QStringLiteral("unnamed");  // only a hand-made tree has a nameless node
   }
   for (std::size_t i = 0; i < entries->size(); ++i) {
     const Window& entry = (*entries)[i];
@@ -459,13 +479,38 @@ void checkNames(const std::vector<DeviceTreeRegion>& regions, const QString& fil
   }
 }
 
+// libfdt's own walks, fdt_check_full's among them, loop forever on a
+// property whose length brings the next tag back to itself: a walk that
+// insists on progress rejects such a tree first. The header is checked
+// before, so every offset stays inside the blob.
+int checkTags(const void* fdt, std::size_t size) {
+  if (size < FDT_V1_SIZE)
+    return -FDT_ERR_TRUNCATED;
+  if (const int header = fdt_check_header(fdt); header != 0)
+    return header;
+  if (fdt_totalsize(fdt) > size)
+    return -FDT_ERR_TRUNCATED;
+  int offset = 0;
+  for (;;) {
+    int next = 0;
+    if (fdt_next_tag(fdt, offset, &next) == FDT_END)
+      return 0;
+    if (next <= offset)
+      return -FDT_ERR_BADSTRUCTURE;
+    offset = next;
+  }
+}
+
 }  // namespace
 
 std::vector<DeviceTreeRegion> readDeviceTreeRegions(const QByteArray& blob, const QString& fileName) {
   // libfdt wants the tree 8-byte aligned.
   std::vector<std::uint64_t> aligned((static_cast<std::size_t>(blob.size()) + 7) / 8);
   std::copy(blob.cbegin(), blob.cend(), reinterpret_cast<char*>(aligned.data()));
-  const int check = fdt_check_full(aligned.data(), static_cast<std::size_t>(blob.size()));
+  const std::size_t size = static_cast<std::size_t>(blob.size());
+  int check = checkTags(aligned.data(), size);
+  if (check == 0)
+    check = fdt_check_full(aligned.data(), size);
   if (check != 0)
     throw FatalError(fileName + QLatin1String(": malformed devicetree: ") + fromBytes(fdt_strerror(check)));
   std::vector<DeviceTreeRegion> regions = TreeReader(aligned.data(), fileName).read();
