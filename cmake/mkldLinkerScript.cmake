@@ -6,6 +6,8 @@
 #     [SECTION_PLACEMENT_MACROS <NAME=VALUE>...]
 #     [SYMBOLS <NAME=VALUE>...]
 #     [CHECK_SEGMENT_OVERFLOW [<ON|OFF>]]
+#     [CHECK_SECTION_ALIGNMENT <ON|OFF>]
+#     [RUN_SECTIONS_AS_SYMBOLS <ON|OFF>]
 #     [DIAGNOSTICS <ON|OFF>]
 #     [ENTRY <symbol>]
 #     [PORTABLE_SCRIPT <ON|OFF>]
@@ -26,6 +28,11 @@
 # overflows) unless CHECK_SEGMENT_OVERFLOW is OFF, and with -diagnostics
 # (located lines after the usual messages) unless DIAGNOSTICS is OFF.
 # CHECK_SEGMENT_OVERFLOW without a value, as it was once given, means ON.
+# -check-section-alignment (the link fails on a section that starts below
+# the alignment of its input sections) is on unless CHECK_SECTION_ALIGNMENT
+# is OFF, and a script of the default form (PORTABLE_SCRIPT OFF) writes run
+# sections as symbols (-run-sections-as-symbols, so that .tdata and .tbss
+# stay adjacent) unless RUN_SECTIONS_AS_SYMBOLS is OFF.
 #
 # Policies are pinned here because a function runs with the policies in force
 # where it was defined; CMP0116 (NEW) lets CMake hand the dependency file to
@@ -104,7 +111,7 @@ endmacro()
 function(mkld_add_linker_script target)
   cmake_parse_arguments(PARSE_ARGV 1 MKLD
     ""
-    "MEMORY_MAP;MEMORY_MAP_DTB;SECTION_PLACEMENT;OUTPUT;ENTRY;PORTABLE_SCRIPT;CHECK_SEGMENT_OVERFLOW;DIAGNOSTICS"
+    "MEMORY_MAP;MEMORY_MAP_DTB;SECTION_PLACEMENT;OUTPUT;ENTRY;PORTABLE_SCRIPT;CHECK_SEGMENT_OVERFLOW;DIAGNOSTICS;CHECK_SECTION_ALIGNMENT;RUN_SECTIONS_AS_SYMBOLS"
     "MEMORY_MAP_MACROS;MEMORY_MAP_DTB_NAMES;SECTION_PLACEMENT_MACROS;SYMBOLS")
   if(MKLD_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "mkld_add_linker_script: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
@@ -141,6 +148,12 @@ function(mkld_add_linker_script target)
   endif()
   if(NOT DEFINED MKLD_DIAGNOSTICS OR MKLD_DIAGNOSTICS)
     list(APPEND arguments -diagnostics)
+  endif()
+  if(NOT DEFINED MKLD_CHECK_SECTION_ALIGNMENT OR MKLD_CHECK_SECTION_ALIGNMENT)
+    list(APPEND arguments -check-section-alignment)
+  endif()
+  if(NOT DEFINED MKLD_RUN_SECTIONS_AS_SYMBOLS OR MKLD_RUN_SECTIONS_AS_SYMBOLS)
+    list(APPEND arguments -run-sections-as-symbols)
   endif()
   if(MKLD_ENTRY)
     list(APPEND arguments -entry "${MKLD_ENTRY}")

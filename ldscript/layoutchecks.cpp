@@ -38,13 +38,16 @@ std::optional<SegmentRange> rangeOf(const MemoryMapElement& segment) {
 
 class Checks {
 public:
-  Checks(const LayoutModel& model, Diagnostics& diagnostics) : model_(model), diagnostics_(diagnostics) {}
+  Checks(const LayoutModel& model, Diagnostics& diagnostics, bool alignment)
+      : model_(model), diagnostics_(diagnostics), alignment_(alignment) {}
 
   void run() {
     overlaps();
     for (const LayoutSection* section : model_.order) {
       startInSegment(*section);
       notLoaded(*section);
+      if (alignment_)
+        unaligned(*section);
     }
     segmentTotals();
     endPlacement();
@@ -121,6 +124,41 @@ private:
     }
   }
 
+  // A section that starts where another ends keeps that address under GNU
+  // ld, whatever its input sections need: a table of pointers or a
+  // doubleword then starts at an odd address and its symbols point before
+  // its first entry.
+  void unaligned(const LayoutSection& section) {
+    if (section.run == RunForm::Reserve)
+      return;
+    const LayoutSection* before = nullptr;
+    if (section.run == RunForm::RunSection) {
+      const LayoutSection& runSection = *section.runSection;
+      if (runSection.attributes.hasStart() || runSection.attributes.hasAlignment() || !section.runPredecessor)
+        return;
+      before = section.runPredecessor;
+    } else if (section.load == LoadAddress::AfterSection || section.load == LoadAddress::AfterStoredCopy) {
+      if (section.attributes.hasAlignment())
+        return;
+      before = section.predecessor;
+    } else {
+      return;
+    }
+    const QString remedy = QStringLiteral(": ld keeps that address even when the input sections need more, and "
+                                          "the alignment check then fails the link; give it an alignment or use "
+                                          "-portable-script");
+    if (section.run == RunForm::RunSection) {
+      warn(section, QStringLiteral("section %1 runs in section %2, which has no alignment and starts where "
+                                   "section %3 ends")
+                            .arg(nameOf(section), nameOf(*section.runSection), nameOf(*before)) +
+                        remedy);
+    } else {
+      warn(section, QStringLiteral("section %1 has no alignment and starts where section %2 ends")
+                            .arg(nameOf(section), nameOf(*before)) +
+                        remedy);
+    }
+  }
+
   // Sizes are minimums (a section grows past its size, never below it), so
   // a sum past the segment's size cannot fit whatever the linker does.
   void segmentTotals() {
@@ -177,6 +215,7 @@ private:
 
   const LayoutModel& model_;
   Diagnostics& diagnostics_;
+  const bool alignment_;
   std::unordered_map<const MemoryMapElement*, std::optional<SegmentRange>> ranges_;
 };
 
@@ -193,7 +232,7 @@ void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& 
     diagnostics.report(diagnosticAt(severity, section, text));
 }
 
-void checkLayout(const LayoutModel& model, Diagnostics& diagnostics) {
+void checkLayout(const LayoutModel& model, Diagnostics& diagnostics, bool alignment) {
   if (diagnostics.located())
-    Checks(model, diagnostics).run();
+    Checks(model, diagnostics, alignment).run();
 }

@@ -22,6 +22,9 @@ void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& 
 // - constant sizes in one segment that add up past the segment's size;
 // - a section that has input sections in a read-only segment but is not
 //   loaded (its contents would be missing from the image);
+// - with `alignment` (the default form checked by -check-section-alignment):
+//   a section with input sections that starts where another ends, without
+//   an alignment (its own, or its run section's);
 // - a section that asks to be placed at the segment end and is not, because
 //   its own size or a later one is not a plain number.
-void checkLayout(const LayoutModel& model, Diagnostics& diagnostics);
+void checkLayout(const LayoutModel& model, Diagnostics& diagnostics, bool alignment = false);

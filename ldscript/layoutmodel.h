@@ -108,6 +108,15 @@ struct LayoutModel {
   // The sections laid out, in output order; discarded ones are left out.
   std::vector<const LayoutSection*> order;
 
+  // The statements of the placement file beside the sections, in document
+  // order: the sections named "/DISCARD/" (their input sections are thrown
+  // away; they take no place in any segment), the Symbol elements and the
+  // Assert elements.
+  std::vector<const MemoryMapElement*> discards;
+  std::vector<const MemoryMapElement*> symbols;
+  std::vector<const MemoryMapElement*> asserts;
+  const Document* placement = nullptr;  // the file they come from, for locations
+
   // Storage for the views above.
   std::unordered_map<const MemoryMapElement*, std::string> segmentNames;
   std::unordered_map<std::string_view, std::vector<LayoutSection*>> clientsByRunIn;

@@ -13,6 +13,7 @@
 #include "ldscript/scripttext.h"
 #include "ldscript/sectionlayout.h"
 #include "ldscript/sectionlist.h"
+#include "memorymap/document.h"
 
 namespace {
 
@@ -24,14 +25,41 @@ void generate(ScriptStream& out, const LinkerScriptInputs& inputs, Diagnostics& 
     writeScriptText(out, model, inputs);
 }
 
+// What the linker could not parse in the placement file's Symbol and Assert
+// elements: a missing name, value, test or message, or a message with a double quote
+// (an ld string has no way to hold one).
+void checkStatements(const LayoutModel& model, Diagnostics& diagnostics) {
+  auto fail = [&](const MemoryMapElement& element, const QString& text) {
+    if (diagnostics.located())
+      model.placement->sources().report(diagnostics, Severity::Error, element, text);
+    throw FatalError(text);
+  };
+  auto isEmpty = [](const MemoryMapElement& element, const char* name) {
+    const std::string* text = element.attribute(name);
+    return !text || text->empty();
+  };
+  for (const MemoryMapElement* symbol : model.symbols) {
+    if (isEmpty(*symbol, "name") || isEmpty(*symbol, "value"))
+      fail(*symbol, QStringLiteral("a Symbol needs a name and a value"));
+  }
+  for (const MemoryMapElement* assertion : model.asserts) {
+    if (isEmpty(*assertion, "test") || isEmpty(*assertion, "message"))
+      fail(*assertion, QStringLiteral("an Assert needs a test and a message"));
+    const std::string* message = assertion->attribute("message");
+    if (message && message->find('"') != std::string::npos)
+      fail(*assertion, QStringLiteral("the message of an Assert cannot hold a double quote"));
+  }
+}
+
 }  // namespace
 
 LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnostics) {
   LayoutModel model;
   buildSectionList(model, *inputs.memoryMap, inputs.placement, inputs.symbols, inputs.verbose);
+  checkStatements(model, diagnostics);
   markEndPlacement(model, diagnostics);
   layoutSections(model, inputs, &diagnostics);
-  checkLayout(model, diagnostics);
+  checkLayout(model, diagnostics, inputs.checkSectionAlignment && !inputs.portableScript);
   checkCopiedTexts(model, inputs.portableScript, diagnostics);
   return model;
 }

@@ -70,32 +70,10 @@ void writeMemoryBlock(ScriptStream& out, const LayoutModel& model, const ScriptO
   out << "}\n\n";
 }
 
-// A run section as symbols: its start, then the largest of its clients'
-// sizes and its own minimum size, assigned in turn. A run section that only
-// sections with a list of runin candidates run in has no clients; it keeps
-// the load-start symbol of the section it is in the default form.
-void writeReservation(ScriptStream& out, const LayoutSection& section) {
-  const std::string_view stem = section.stem;
-  if (section.run != RunForm::Reserve) {
-    out << "  __" << stem << "_load_start__ = ";
-    writeLoadAddress(out, section);
-    out << ";\n";
-  }
-  out << "  __" << stem << "_start__ = ";
-  writeLoadAddress(out, section);
-  out << ";\n";
-  if (section.attributes.addressSymbol)
-    out << "  " << *section.attributes.addressSymbol << " =   __" << stem << "_start__;\n";
-  const std::string end = "__" + std::string(stem) + "_end__";
-  out << "  " << end << " = __" << stem << "_start__;\n";
-  if (section.clients)
-    writeReservedSizes(out, section, "  "sv, end);
-  writeMinimumSize(out, section, "  "sv, end);
-  out << "  __" << stem << "_size__ = " << end << " - __" << stem << "_start__;\n";
-}
-
 void writeSection(ScriptStream& out, const LayoutSection& section, std::string_view defaultFillPattern) {
-  writeStatementHead(out, section);
+  if (followsSomething(section))
+    writeInputAlignment(out, section);
+  writeStatementHead(out, section, true);
   writeBraces(out, section);
   writeInputSections(out, section);
   writeMinimumSize(out, section, "    "sv, "."sv);
@@ -129,13 +107,16 @@ void writePortableScriptText(ScriptStream& out, const LayoutModel& model, const 
   for (const LayoutSection* section : model.order) {
     const bool reserve = section->run == RunForm::Reserve || runSections.count(section) != 0;
     if (reserve)
-      writeReservation(out, *section);
+      writeReservation(out, *section, true);
     else
       writeSection(out, *section, defaultFillPattern);
     writeSymbolAliases(out, *section);
-    writeSegmentUsed(out, *section, reserve);
+    writeSegmentUsed(out, *section, reserve, !reserve);
     if (options.checkSegmentOverflow)
       writeChecks(out, *section, "  ASSERT("sv, ")\n"sv);
+    if (options.checkSectionAlignment && !reserve)
+      writeAlignmentCheck(out, *section, "  ASSERT("sv, ")\n\n"sv);
   }
+  writeAssertions(out, model, "  ASSERT("sv, ")\n"sv);
   out << "}\n\n";
 }

@@ -7,6 +7,9 @@
 
 struct ScriptOptions {
   QMap<QString, QString> symbols;  // written in ascending name order
+  // -provide-symbols: defaults that a definition in the program replaces,
+  // written as PROVIDE(NAME = VALUE) after `symbols`, in name order.
+  QMap<QString, QString> provideSymbols;
   bool checkSegmentOverflow = false;
   bool checkUnplacedSections = true;
   QString defaultFillPattern;
@@ -16,6 +19,12 @@ struct ScriptOptions {
   bool missingRunInError = true;
   // -portable-script: the form that GNU ld and ld.lld both link.
   bool portableScript = false;
+  // -check-section-alignment: an ASSERT after each section with input
+  // sections that it starts at a multiple of their alignment.
+  bool checkSectionAlignment = false;
+  // -run-sections-as-symbols: the default form writes a run section as
+  // symbols, as the portable form does, instead of a NOLOAD section.
+  bool runSectionsAsSymbols = false;
   // The progress lines of -verbose on standard output.
   bool verbose = false;
 };

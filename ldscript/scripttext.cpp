@@ -46,6 +46,16 @@ std::string_view defaultInputSections(std::string_view name) {
   return {};
 }
 
+namespace {
+
+// An attribute's text, empty when absent.
+std::string_view textOf(const MemoryMapElement& element, const char* name) {
+  const std::string* text = element.attribute(name);
+  return text ? std::string_view(*text) : std::string_view();
+}
+
+}  // namespace
+
 void writeInputSections(ScriptStream& out, const LayoutSection& section) {
   const SectionAttributes& attributes = section.attributes;
   const bool keep = attributes.isKeep();
@@ -90,11 +100,37 @@ void writeMinimumSize(ScriptStream& out, const LayoutSection& section, std::stri
 }
 
 void writeReservedSizes(ScriptStream& out, const LayoutSection& section, std::string_view indent,
-                        std::string_view counter) {
+                        std::string_view counter, bool fromClientEnds) {
   for (const LayoutSection* client : *section.clients) {
-    out << indent << counter << " = MAX(__" << section.stem << "_start__ + SIZEOF(" << client->name << "), "
-        << counter << ");\n";
+    if (fromClientEnds)
+      out << indent << counter << " = MAX(__" << client->stem << "_end__, " << counter << ");\n";
+    else
+      out << indent << counter << " = MAX(__" << section.stem << "_start__ + SIZEOF(" << client->name << "), "
+          << counter << ");\n";
   }
+}
+
+// A run section that only sections with a list of runin candidates run in
+// has no clients; it keeps the load-start symbol of the section it is in the
+// default form.
+void writeReservation(ScriptStream& out, const LayoutSection& section, bool fromClientEnds) {
+  const std::string_view stem = section.stem;
+  if (section.run != RunForm::Reserve) {
+    out << "  __" << stem << "_load_start__ = ";
+    writeLoadAddress(out, section);
+    out << ";\n";
+  }
+  out << "  __" << stem << "_start__ = ";
+  writeLoadAddress(out, section);
+  out << ";\n";
+  if (section.attributes.addressSymbol)
+    out << "  " << *section.attributes.addressSymbol << " =   __" << stem << "_start__;\n";
+  const std::string end = "__" + std::string(stem) + "_end__";
+  out << "  " << end << " = __" << stem << "_start__;\n";
+  if (section.clients)
+    writeReservedSizes(out, section, "  "sv, end, fromClientEnds);
+  writeMinimumSize(out, section, "  "sv, end);
+  out << "  __" << stem << "_size__ = " << end << " - __" << stem << "_start__;\n";
 }
 
 void writeSymbolAliases(ScriptStream& out, const LayoutSection& section) {
@@ -110,12 +146,12 @@ void writeSymbolAliases(ScriptStream& out, const LayoutSection& section) {
     out << "  __" << stem << "_load_end__ = __" << stem << "_end__;\n\n";
 }
 
-void writeSegmentUsed(ScriptStream& out, const LayoutSection& section, bool sizeBySymbol) {
+void writeSegmentUsed(ScriptStream& out, const LayoutSection& section, bool sizeBySymbol, bool toInputs) {
   if (!section.lastInSegment)
     return;
   const std::string_view seg = section.segment;
   out << "  __" << seg << "_segment_used_end__ = ";
-  writeLoadAddress(out, section);
+  writeLoadAddress(out, section, toInputs);
   if (sizeBySymbol)
     out << " + __" << section.stem << "_size__;\n";
   else
@@ -148,11 +184,17 @@ void writeChecks(ScriptStream& out, const LayoutSection& section, std::string_vi
   out << "\n";
 }
 
+void writeAlignmentCheck(ScriptStream& out, const LayoutSection& section, std::string_view open,
+                         std::string_view close) {
+  out << open << "ABSOLUTE(__" << section.stem << "_start__) % ALIGNOF(" << section.name << ") == 0 , \"error: "
+      << section.name << " starts below the alignment of its input sections\"" << close;
+}
+
 namespace {
 
 // Everything after the statement's input line: size line, closing line,
 // section symbols, segment-used symbols and checks.
-void writeTail(ScriptStream& out, const LayoutSection& section, bool checkSegmentOverflow,
+void writeTail(ScriptStream& out, const LayoutSection& section, const ScriptOptions& options,
                std::string_view defaultFillPattern) {
   const SectionAttributes& attributes = section.attributes;
   const std::string_view stem = section.stem;
@@ -170,8 +212,10 @@ void writeTail(ScriptStream& out, const LayoutSection& section, bool checkSegmen
   out << "  __" << stem << "_size__ = SIZEOF(" << name << ");\n";
   writeSymbolAliases(out, section);
   writeSegmentUsed(out, section, false);
-  if (checkSegmentOverflow)
+  if (options.checkSegmentOverflow)
     writeChecks(out, section, "  . = ASSERT("sv, ");\n"sv);
+  if (options.checkSectionAlignment && section.run != RunForm::Reserve)
+    writeAlignmentCheck(out, section, "  . = ASSERT("sv, ");\n\n"sv);
 }
 
 void writeStatement(ScriptStream& out, const LayoutSection& section) {
@@ -191,29 +235,69 @@ void writeStatement(ScriptStream& out, const LayoutSection& section) {
 
 }  // namespace
 
-void writeStatementHead(ScriptStream& out, const LayoutSection& section) {
+void writeStatementHead(ScriptStream& out, const LayoutSection& section, bool toInputs) {
   const std::string_view noload = section.noload ? " (NOLOAD)"sv : ""sv;
   out << "  __" << section.stem << "_load_start__ = ";
-  writeLoadAddress(out, section);
+  writeLoadAddress(out, section, toInputs);
   out << ";\n  " << section.name << ' ';
   switch (section.run) {
     case RunForm::AtLoad:
     case RunForm::Reserve:
-      writeLoadAddress(out, section);
+      writeLoadAddress(out, section, toInputs);
       break;
     case RunForm::Offset:
       out << "__" << section.stem << "_load_start__ + " << *section.attributes.runOffset;
       break;
     case RunForm::RunSection:
-      writeRunAddress(out, section);
+      writeRunAddress(out, section, toInputs);
       break;
   }
   out << noload << " : AT(";
-  writeLoadAddress(out, section);
+  writeLoadAddress(out, section, toInputs);
   out << ")\n";
 }
 
-void writeLoadAddress(ScriptStream& out, const LayoutSection& section) {
+bool followsSomething(const LayoutSection& section) {
+  return section.run == RunForm::RunSection ||
+         (section.load != LoadAddress::Start && section.load != LoadAddress::FromSegmentEnd);
+}
+
+void writeInputAlignment(ScriptStream& out, const LayoutSection& section) {
+  out << "  __" << section.stem << "_align__ = ALIGNOF(" << section.name << ");\n";
+}
+
+namespace {
+
+// "ALIGN(" and its alignment after the base address: `alignment` when above
+// `least`; with `toInputs`, the largest of that and __STEM_align__, in one
+// ALIGN (ld.lld keeps only the outer of two nested ones).
+class Aligned {
+public:
+  Aligned(ScriptStream& out, const LayoutSection& section, uint32_t alignment, bool aligned, bool toInputs)
+      : out_(out), stem_(section.stem), alignment_(alignment), aligned_(aligned), toInputs_(toInputs) {
+    if (aligned_ || toInputs_)
+      out_ << "ALIGN(";
+  }
+  ~Aligned() {
+    if (aligned_ && toInputs_)
+      out_ << " , MAX(" << Decimal{alignment_} << ", __" << stem_ << "_align__))";
+    else if (toInputs_)
+      out_ << " , __" << stem_ << "_align__)";
+    else if (aligned_)
+      out_ << " , " << Decimal{alignment_} << ')';
+  }
+
+private:
+  ScriptStream& out_;
+  std::string_view stem_;
+  uint32_t alignment_;
+  bool aligned_;
+  bool toInputs_;
+};
+
+}  // namespace
+
+void writeLoadAddress(ScriptStream& out, const LayoutSection& section, bool toInputs) {
   const std::string_view seg = section.segment;
   switch (section.load) {
     case LoadAddress::Start:
@@ -228,34 +312,29 @@ void writeLoadAddress(ScriptStream& out, const LayoutSection& section) {
     case LoadAddress::AfterStoredCopy:
       break;
   }
-  if (section.loadAlignment > 1)
-    out << "ALIGN(";
+  const Aligned aligned(out, section, section.loadAlignment, section.loadAlignment > 1, toInputs);
   if (section.load == LoadAddress::SegmentStart)
     out << "__" << seg << "_segment_start__";
   else if (section.load == LoadAddress::AfterSection)
     out << "__" << section.predecessor->stem << "_end__";
   else  // after the stored copy of a section that runs elsewhere
     out << "__" << section.predecessor->stem << "_load_start__ + SIZEOF(" << section.predecessor->name << ')';
-  if (section.loadAlignment > 1)
-    out << " , " << Decimal{section.loadAlignment} << ')';
 }
 
-void writeRunAddress(ScriptStream& out, const LayoutSection& section) {
+void writeRunAddress(ScriptStream& out, const LayoutSection& section, bool toInputs) {
   const LayoutSection& runSection = *section.runSection;
   if (runSection.attributes.hasStart()) {
+    const Aligned aligned(out, section, 0, false, toInputs);
     out << "0x" << Hex8{runSection.element->start()};
     return;
   }
   // Any alignment of the run section wraps the run address, even 0 or 1.
-  const bool aligned = runSection.attributes.hasAlignment();
-  if (aligned)
-    out << "ALIGN(";
+  const Aligned aligned(out, section, runSection.attributes.alignmentValue, runSection.attributes.hasAlignment(),
+                        toInputs);
   if (section.runPredecessor)
     out << "__" << section.runPredecessor->stem << "_end__";
   else
     out << "__" << runSection.segment << "_segment_start__";
-  if (aligned)
-    out << " , " << Decimal{runSection.attributes.alignmentValue} << ')';
 }
 
 void writeEntry(ScriptStream& out, const ScriptOptions& options) {
@@ -284,7 +363,31 @@ void writeSectionsHead(ScriptStream& out, const LayoutModel& model, const Script
   out << "\n";
   for (auto it = options.symbols.cbegin(); it != options.symbols.cend(); ++it)
     out << "  " << it.key() << " = " << it.value() << ";\n";
+  for (auto it = options.provideSymbols.cbegin(); it != options.provideSymbols.cend(); ++it)
+    out << "  PROVIDE(" << it.key() << " = " << it.value() << ");\n";
+  for (const MemoryMapElement* symbol : model.symbols) {
+    const std::string_view name = textOf(*symbol, "name");
+    const std::string_view value = textOf(*symbol, "value");
+    if (isYes(symbol->attribute("provide")))
+      out << "  PROVIDE(" << name << " = " << value << ");\n";
+    else
+      out << "  " << name << " = " << value << ";\n";
+  }
   out << "\n";
+  for (const MemoryMapElement* discard : model.discards) {
+    out << "  /DISCARD/ :\n  {\n";
+    const std::string_view inputs = textOf(*discard, "inputsections");
+    if (!inputs.empty())
+      out << "    " << inputs << "\n";
+    out << "  }\n\n";
+  }
+}
+
+void writeAssertions(ScriptStream& out, const LayoutModel& model, std::string_view open, std::string_view close) {
+  for (const MemoryMapElement* assertion : model.asserts)
+    out << open << textOf(*assertion, "test") << " , \"" << textOf(*assertion, "message") << '"' << close;
+  if (!model.asserts.empty())
+    out << "\n";
 }
 
 void writeScriptText(ScriptStream& out, const LayoutModel& model, const ScriptOptions& options) {
@@ -295,8 +398,20 @@ void writeScriptText(ScriptStream& out, const LayoutModel& model, const ScriptOp
   writeSectionsHead(out, model, options);
   const std::string defaultFillPattern = toStdBytes(options.defaultFillPattern);
   for (const LayoutSection* section : model.order) {
+    if (options.runSectionsAsSymbols && section->run == RunForm::Reserve) {
+      // No output section between a run section's clients and what follows
+      // it: GNU ld wants .tdata and .tbss adjacent, and a NOLOAD section at
+      // a client's run address gets its load address too.
+      writeReservation(out, *section, false);
+      writeSymbolAliases(out, *section);
+      writeSegmentUsed(out, *section, true);
+      if (options.checkSegmentOverflow)
+        writeChecks(out, *section, "  . = ASSERT("sv, ");\n"sv);
+      continue;
+    }
     writeStatement(out, *section);
-    writeTail(out, *section, options.checkSegmentOverflow, defaultFillPattern);
+    writeTail(out, *section, options, defaultFillPattern);
   }
+  writeAssertions(out, model, "  . = ASSERT("sv, ");\n"sv);
   out << "}\n\n";
 }

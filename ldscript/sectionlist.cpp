@@ -72,6 +72,11 @@ std::optional<uint32_t> fixedStart(const SectionAttributes& attributes) {
 
 }  // namespace
 
+bool isDiscard(const MemoryMapElement& section) {
+  const std::string_view* name = section.attribute("name");
+  return name && *name == "/DISCARD/";
+}
+
 void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const SectionPlacement* placement,
                       const QMap<QString, QString>& symbols, bool verbose) {
   const bool fromMemoryMap = addSegments(model, memoryMap, placement);
@@ -80,6 +85,10 @@ void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const Sect
   auto appendChain = [&](LayoutSection* prev, const Document& document, const MemoryMapElement* documentSegment,
                          const MemoryMapElement& segment, const char* source) {
     for (const MemoryMapElement* element : document.programSections(documentSegment)) {
+      if (isDiscard(*element)) {
+        model.discards.push_back(element);
+        continue;
+      }
       LayoutSection& section = model.addSection(prev, *element, segment);
       section.document = &document;
       section.fixedSize = fixedSize(section.attributes, values);
@@ -111,5 +120,10 @@ void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const Sect
       LayoutSection*& newest = newestBySegmentName[scriptName(*segment)];
       newest = appendChain(newest, *placement, placementSegment, *segment, "placement file");
     }
+    model.placement = placement;
+    for (const MemoryMapElement* symbol : placement->elementsNamed("Symbol"))
+      model.symbols.push_back(symbol);
+    for (const MemoryMapElement* assertion : placement->elementsNamed("Assert"))
+      model.asserts.push_back(assertion);
   }
 }

@@ -10,9 +10,13 @@
 class MemoryMap;
 class SectionPlacement;
 
+// A ProgramSection named "/DISCARD/": a discard statement, not a section.
+bool isDiscard(const MemoryMapElement& section);
+
 // Fills the model's regions, segments and sections: the memory map's own
 // sections (when its segments are the ones written), then the placement
 // file's, each continuing the chain of the memory-map segment it names.
-// Prints the -verbose "Adding section" lines.
+// Sections named "/DISCARD/" and the placement file's Symbol and Assert
+// elements go to their own lists. Prints the -verbose "Adding section" lines.
 void buildSectionList(LayoutModel& model, const MemoryMap& memoryMap, const SectionPlacement* placement,
                       const QMap<QString, QString>& symbols, bool verbose);

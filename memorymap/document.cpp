@@ -57,3 +57,13 @@ MemoryMapElement* Document::findSegment(const QString& name) const {
   });
   return found;
 }
+
+QList<MemoryMapElement*> Document::elementsNamed(std::string_view tagName) const {
+  QList<MemoryMapElement*> found;
+  walkElements(rootElement(), 0, [&](MemoryMapElement& element, uint32_t) {
+    if (element.tagName() == tagName)
+      found.append(&element);
+    return std::make_pair(true, uint32_t{0});
+  });
+  return found;
+}

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,8 @@ public:
   // The first MemorySegment in document order, at any depth (also inside
   // another segment), whose name is exactly `name`.
   MemoryMapElement* findSegment(const QString& name) const;
+  // Every element of the tag name at any depth, in document order.
+  QList<MemoryMapElement*> elementsNamed(std::string_view tagName) const;
 
   // Where each node came from.
   const SourceMap& sources() const { return *sources_; }

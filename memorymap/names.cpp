@@ -27,6 +27,8 @@ const QStringList& knownAttributes(MemoryMapElement::Kind kind, std::string_view
       QStringLiteral("runoffset"),      QStringLiteral("place_from_segment_end")};
   static const QStringList root = {QStringLiteral("name")};
   static const QStringList import = {QStringLiteral("filename")};
+  static const QStringList symbol = {QStringLiteral("name"), QStringLiteral("value"), QStringLiteral("provide")};
+  static const QStringList assertion = {QStringLiteral("test"), QStringLiteral("message")};
   static const QStringList unchecked;
   switch (kind) {
     case MemoryMapElement::MemorySegment:
@@ -36,6 +38,10 @@ const QStringList& knownAttributes(MemoryMapElement::Kind kind, std::string_view
     case MemoryMapElement::Root:
       return root;
     default:
+      if (tagName == "Symbol")
+        return symbol;
+      if (tagName == "Assert")
+        return assertion;
       return tagName == "Import" ? import : unchecked;
   }
 }
@@ -46,7 +52,8 @@ const QStringList& knownElements() {
                         QStringLiteral("ProgramSection"), QStringLiteral("Import"),
                         QStringLiteral("RegisterGroup"), QStringLiteral("Register"),
                         QStringLiteral("BitField"),      QStringLiteral("Enum"),
-                        QStringLiteral("Processor"),     QStringLiteral("Vector")};
+                        QStringLiteral("Processor"),     QStringLiteral("Vector"),
+                        QStringLiteral("Symbol"),        QStringLiteral("Assert")};
     list += directiveNames();
     return list;
   }();

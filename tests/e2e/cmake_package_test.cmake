@@ -41,7 +41,7 @@ function(check_generator generator build)
   file(READ "${script_path}" script)
   expect_contains("app script" "${script}" "  RAM (wx) : ORIGIN = 0x20000000, LENGTH = 0x00008000\n")
   expect_contains("app script" "${script}"
-    "  .fast_code ALIGN(__FLASH_segment_start__ , 8) : AT(ALIGN(__FLASH_segment_start__ , 8))\n")
+    "  .fast_code ALIGN(__FLASH_segment_start__ , MAX(8, __fast_code_align__)) : AT(ALIGN(__FLASH_segment_start__ , MAX(8, __fast_code_align__)))\n")
   expect_contains("app script" "${script}" "  } > FLASH =0x\\;1\n")
   expect_contains("app script" "${script}"
     "  backslash = c\\d;\n  brace = \${y};\n  dollar = $(x);\n  genex = $<1:x>;\n  semicolon = a;b;\n  spaced =  1 ;\n")
@@ -68,10 +68,12 @@ check_generator(Ninja "${build}")
 # The link of each target uses its own script.
 file(READ "${build}/build.ninja" ninja_file)
 expect_contains("build.ninja" "${ninja_file}" "-T \"${build}/scripts/app script.ld\"")
-# -portable-script, -check-segment-overflow and -diagnostics by default
-# (app, which gives CHECK_SEGMENT_OVERFLOW without a value), none of them
-# when switched OFF (tool).
-foreach(option IN ITEMS -portable-script -check-segment-overflow -diagnostics)
+# -portable-script, -check-segment-overflow, -diagnostics,
+# -check-section-alignment and -run-sections-as-symbols by default (app,
+# which gives CHECK_SEGMENT_OVERFLOW without a value), none of them when
+# switched OFF (tool).
+foreach(option IN ITEMS -portable-script -check-segment-overflow -diagnostics -check-section-alignment
+               -run-sections-as-symbols)
   string(REGEX MATCHALL "${option}" found "${ninja_file}")
   list(LENGTH found count)
   if(NOT count EQUAL 1)

@@ -95,10 +95,11 @@ check_consistent() {  # elf, label
 # size, address and load address of each of its non-empty allocated
 # sections. It may lack a section of the first: the portable form makes a
 # run section symbols only. (ld.lld keeps empty sections that define
-# symbols; GNU ld drops them.)
+# symbols; GNU ld drops them.) The portable form's __STEM_align__ symbols
+# have no counterpart.
 same_layout() {  # label, reference elf, elf
   for elf in "$2" "$3"; do
-    { section_table "$elf" | awk '$2 !~ /^0+$/'; "${prefix}nm" "$elf" | awk '{ print $3, $1 }'; } > "$elf.layout"
+    { section_table "$elf" | awk '$2 !~ /^0+$/'; "${prefix}nm" "$elf" | awk '$3 !~ /_align__$/ { print $3, $1 }'; } > "$elf.layout"
   done
   awk 'NR == FNR { present[$1]; next } NF == 2 || $1 in present' "$3.layout" "$2.layout" | sort > "$work/reference"
   sort "$3.layout" > "$work/other"

@@ -111,12 +111,17 @@ boot_broken() {  # label, expected status, build folder, line, replacement
 
 # --- Today's script form, GNU ld --------------------------------------------
 gnu=$work/gnu
-configure "$gnu" riscv-toolchain.cmake -DPORTABLE_SCRIPT=OFF
+configure "$gnu" riscv-toolchain.cmake -DPORTABLE_SCRIPT=OFF -DRUN_SECTIONS_AS_SYMBOLS=OFF
 build "$gnu"
 boot_flash flash 0 "$gnu"
 boot_elf elf 0 "$gnu"
 boot_broken no-bss-clear 135 "$gnu" "la a1, __bss_end__" "la a1, __bss_start__"
 boot_broken no-data-copy 9 "$gnu" "la a2, __data_end__" "la a2, __data_start__"
+
+# --- Today's form with run sections as symbols: the ELF loads as the image
+configure "$work/symbols" riscv-toolchain.cmake -DPORTABLE_SCRIPT=OFF
+build "$work/symbols"
+boot_elf symbols-elf 0 "$work/symbols"
 
 # --- The portable form (mkld_add_linker_script's default), GNU ld and ld.lld
 for linker in gnu:riscv-toolchain.cmake lld:clang-toolchain.cmake; do
