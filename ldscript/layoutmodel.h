@@ -79,6 +79,10 @@ struct LayoutSection {
   // RunForm::RunSection: the section it runs in and that one's predecessor.
   LayoutSection* runSection = nullptr;
   LayoutSection* runPredecessor = nullptr;
+  // load_with: stored beside that section's stored copy, at the distance
+  // their run addresses have (GNU ld makes the TLS segment of .tdata and
+  // .tbss from their load addresses); null for none.
+  const LayoutSection* storedWith = nullptr;
   // The sections whose runin names this one exactly; null for none.
   const std::vector<LayoutSection*>* clients = nullptr;
   bool discarded = false;  // its run section is missing and that is not an error

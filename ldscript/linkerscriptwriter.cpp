@@ -35,7 +35,7 @@ void checkStatements(const LayoutModel& model, Diagnostics& diagnostics) {
     throw FatalError(text);
   };
   auto isEmpty = [](const MemoryMapElement& element, const char* name) {
-    const std::string* text = element.attribute(name);
+    const std::string_view* text = element.attribute(name);
     return !text || text->empty();
   };
   for (const MemoryMapElement* symbol : model.symbols) {
@@ -45,7 +45,7 @@ void checkStatements(const LayoutModel& model, Diagnostics& diagnostics) {
   for (const MemoryMapElement* assertion : model.asserts) {
     if (isEmpty(*assertion, "test") || isEmpty(*assertion, "message"))
       fail(*assertion, QStringLiteral("an Assert needs a test and a message"));
-    const std::string* message = assertion->attribute("message");
+    const std::string_view* message = assertion->attribute("message");
     if (message && message->find('"') != std::string::npos)
       fail(*assertion, QStringLiteral("the message of an Assert cannot hold a double quote"));
   }

@@ -50,7 +50,7 @@ namespace {
 
 // An attribute's text, empty when absent.
 std::string_view textOf(const MemoryMapElement& element, const char* name) {
-  const std::string* text = element.attribute(name);
+  const std::string_view* text = element.attribute(name);
   return text ? std::string_view(*text) : std::string_view();
 }
 
@@ -140,7 +140,7 @@ void writeSymbolAliases(ScriptStream& out, const LayoutSection& section) {
     out << "  " << *attributes.endSymbol << " =   __" << stem << "_end__;\n";
   if (attributes.sizeSymbol)
     out << *attributes.sizeSymbol << " =   __" << stem << "_size__;\n";
-  if (attributes.relocated())
+  if (attributes.relocated() || section.storedWith)
     out << "  __" << stem << "_load_end__ = __" << stem << "_load_start__ + SIZEOF(" << section.name << ");\n\n";
   else
     out << "  __" << stem << "_load_end__ = __" << stem << "_end__;\n\n";
@@ -235,10 +235,25 @@ void writeStatement(ScriptStream& out, const LayoutSection& section) {
 
 }  // namespace
 
+namespace {
+
+// Where the image is stored: the load address, or beside the stored copy
+// of the section that load_with names.
+void writeStoredAddress(ScriptStream& out, const LayoutSection& section, bool toInputs) {
+  if (!section.storedWith) {
+    writeLoadAddress(out, section, toInputs);
+    return;
+  }
+  const LayoutSection& with = *section.storedWith;
+  out << "__" << with.stem << "_load_start__ + (ADDR(" << section.name << ") - ADDR(" << with.name << "))";
+}
+
+}  // namespace
+
 void writeStatementHead(ScriptStream& out, const LayoutSection& section, bool toInputs) {
   const std::string_view noload = section.noload ? " (NOLOAD)"sv : ""sv;
   out << "  __" << section.stem << "_load_start__ = ";
-  writeLoadAddress(out, section, toInputs);
+  writeStoredAddress(out, section, toInputs);
   out << ";\n  " << section.name << ' ';
   switch (section.run) {
     case RunForm::AtLoad:
@@ -253,7 +268,7 @@ void writeStatementHead(ScriptStream& out, const LayoutSection& section, bool to
       break;
   }
   out << noload << " : AT(";
-  writeLoadAddress(out, section, toInputs);
+  writeStoredAddress(out, section, toInputs);
   out << ")\n";
 }
 

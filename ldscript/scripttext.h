@@ -24,7 +24,8 @@ void writeMemoryRegion(ScriptStream& out, const MemoryMapElement& segment);
 void writeSectionsHead(ScriptStream& out, const LayoutModel& model, const ScriptOptions& options);
 // The placement file's Assert elements, each between `open` and `close`.
 void writeAssertions(ScriptStream& out, const LayoutModel& model, std::string_view open, std::string_view close);
-// __STEM_load_start__ and the output-section line up to and with AT(...);
+// __STEM_load_start__ and the output-section line up to and with AT(...),
+// whose address is beside the stored copy of a load_with section if any;
 // `toInputs`: the addresses that follow something are aligned to the
 // section's input sections (see writeLoadAddress).
 void writeStatementHead(ScriptStream& out, const LayoutSection& section, bool toInputs = false);

@@ -120,6 +120,8 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
         section.predecessor = predecessorOf(section);
         placeLoad(section);
         section.noload = !attributes.isLoad();
+        if (attributes.loadWith)
+          section.storedWith = findStoredWith(section);
         section.clients = model_.clientsOf(section.name);
         if (attributes.runIn && section.clients) {
           const QString text = message({"run section "sv, section.name, " cannot have run in sections"sv});
@@ -252,6 +254,21 @@ QString SectionLayout::suggestRunSection(std::string_view runIn) const {
       return suggestion;
   }
   return QString();
+}
+
+// The section that load_with names; an error when there is none, or when
+// the section is itself stored apart from where it runs.
+const LayoutSection* SectionLayout::findStoredWith(const LayoutSection& section) const {
+  const std::string_view name = *section.attributes.loadWith;
+  QString text;
+  const auto found = firstByName_.find(name);
+  if (section.attributes.relocated())
+    text = message({"section "sv, section.name, " has load_with and runs elsewhere (runin or runoffset)"sv});
+  else if (found == firstByName_.end())
+    text = message({"cannot find section "sv, name, " named by load_with of "sv, section.name});
+  if (text.isEmpty())
+    return found->second;
+  throw FatalError(errorAt(section, text, text));
 }
 
 // The first section named by a runin candidate ("a;b": a, else b), trying

@@ -39,6 +39,7 @@ private:
   struct Frame;
   LayoutSection* advance(Frame& frame);
   LayoutSection* findRunSection(const LayoutSection& section) const;
+  const LayoutSection* findStoredWith(const LayoutSection& section) const;
   void finish(LayoutSection& section);
   void noteCycle(const LayoutSection& section, Diagnostic& error);
   // The error at `section`: `plain` for the default output, `text` located.

@@ -24,7 +24,8 @@ const QStringList& knownAttributes(MemoryMapElement::Kind kind, std::string_view
       QStringLiteral("inputsections"),  QStringLiteral("fill"),
       QStringLiteral("address_symbol"), QStringLiteral("end_symbol"),
       QStringLiteral("size_symbol"),    QStringLiteral("runin"),
-      QStringLiteral("runoffset"),      QStringLiteral("place_from_segment_end")};
+      QStringLiteral("runoffset"),      QStringLiteral("place_from_segment_end"),
+      QStringLiteral("load_with")};
   static const QStringList root = {QStringLiteral("name")};
   static const QStringList import = {QStringLiteral("filename")};
   static const QStringList symbol = {QStringLiteral("name"), QStringLiteral("value"), QStringLiteral("provide")};

@@ -28,6 +28,7 @@ SectionAttributes::SectionAttributes(const MemoryMapElement& element) {
       {"runin"sv, &runIn},
       {"runoffset"sv, &runOffset},
       {"place_from_segment_end"sv, &placeFromSegmentEnd},
+      {"load_with"sv, &loadWith},
   };
   for (const XMLAttribute& attribute : element) {
     for (const auto& [name, slot] : fields) {

@@ -43,6 +43,7 @@ struct SectionAttributes {
   const std::string_view* runIn = nullptr;
   const std::string_view* runOffset = nullptr;
   const std::string_view* placeFromSegmentEnd = nullptr;
+  const std::string_view* loadWith = nullptr;
   // The alignment read by the integer literal rule; 0 when not set.
   uint32_t alignmentValue = 0;
 

@@ -249,6 +249,42 @@ for label in features variants; do
   fi
 done
 
+# --- The runtime features ------------------------------------------------
+# Rows: label | mkld flags | linker. Every row links, with one PT_TLS whose
+# image is .tdata's stored copy, .tbss after .tdata, nothing of .discard_me,
+# the program's handler over the script's default and the provided size.
+compile "$work/runtime.o" -DPLAIN -DRUNTIME
+runtime="-memory-map-file $here/memory-map.xml -section-placement-file $here/runtime-placement.xml"
+for row in "default|-run-sections-as-symbols|link" "portable|-portable-script|link" "portable|-portable-script|link_lld"; do
+  label=runtime-${row%%|*}-${row##*|} flags=${row#*|}
+  flags=${flags%|*} linker=${row##*|}
+  elf=$work/$label.elf
+  "$mkld" $flags $runtime "$work/$label.ld" && $linker "$work/$label.ld" "$work/runtime.o" "$elf" ||
+    { fail "$label: mkld or the link failed"; continue; }
+  set -- $("${prefix}readelf" -lW "$elf" | awk '$1 == "TLS" { print $3, $4, $6 }')
+  [ $# -eq 3 ] && expect_eq "$label: TLS image" "${2#0x}" "0x$(field "$elf" .tdata 4)" || fail "$label: no PT_TLS"
+  tbss=$(field "$elf" .tbss 3)
+  [ $# -eq 3 ] && expect_eq "$label: TLS size" "${3#0x}" "0x$tbss + 0x$(field "$elf" .tbss 2) - $1"
+  [ $((0x$tbss)) -ge $((0x$(field "$elf" .tdata 3) + 4)) ] || fail "$label: .tbss at 0x$tbss overlaps .tdata"
+  section_table "$elf" | grep -q discard_me && fail "$label: .discard_me was kept"
+  expect_symbol "$elf" stack_size 0x800
+  [ "$(symbol "$elf" handler)" != 00001234 ] || fail "$label: the script's handler replaced the program's"
+  [ "${label#runtime-portable}" = "$label" ] ||
+    [ $((0x$(field "$elf" .init_array 3) % 4)) -eq 0 ] || fail "$label: .init_array is not aligned"
+done
+# The checks fail the link with their messages: the alignment check in the
+# default form, the user's own in both (rows: mkld flags | linker | message).
+for row in "-check-section-alignment|link|.init_array starts below the alignment" \
+  "-section-placement-macros MIN_STACK=0x1000|link|the stack is too small" \
+  "-portable-script -section-placement-macros MIN_STACK=0x1000|link_lld|the stack is too small"; do
+  flags=${row%%|*} message=${row##*|} linker=${row#*|}
+  linker=${linker%|*}
+  "$mkld" -run-sections-as-symbols $flags $runtime "$work/check.ld" || fail "mkld $flags failed"
+  $linker "$work/check.ld" "$work/runtime.o" "$work/check.elf" 2> "$work/check.err" &&
+    fail "the link with $flags ($linker) did not fail"
+  grep -q "$message" "$work/check.err" || fail "the link with $flags ($linker) did not say: $message"
+done
+
 # --- Every bundled example ------------------------------------------------
 compile "$work/plain.o" -DPLAIN
 for example in "$source_dir"/examples/*/; do

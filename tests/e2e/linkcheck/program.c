@@ -19,8 +19,26 @@ __attribute__((section(".fast"), noinline)) u32 fast_add(u32 a, u32 b) { return 
 static u32 fast_add(u32 a, u32 b) { return a + b; }
 #endif
 
+#ifdef RUNTIME
+/* What a C runtime needs: thread-local data and zeros, a constructor table
+ * after a section of odd length, a section to throw away, a handler that
+ * replaces the script's default and a size that the script provides. */
+__thread u32 tls_counter = 42;
+__thread unsigned long long tls_zero;
+static u32 constructed;
+__attribute__((constructor)) static void construct(void) { constructed = 1; }
+__attribute__((section(".odd"), used)) const char odd_byte = 1;
+__attribute__((section(".discard_me"), used)) const u32 thrown_away = 1;
+void handler(void) {}
+extern char stack_size[];
+#endif
+
 void _start(void) {
   u32 sum = small_constant;
+#ifdef RUNTIME
+  handler();
+  sum += tls_counter + (u32)tls_zero + constructed + (u32)stack_size;
+#endif
   for (u32 i = 0; i < 4; ++i)
     sum = fast_add(sum, table[i]);
   buffer[1] = sum + counter;
