@@ -156,8 +156,8 @@ QByteArray verdictOf(const SegmentView& view) {
 
 QByteArray figuresOf(const SegmentView& view) {
   const SegmentUsage& segment = *view.segment;
-  QByteArray text = exactBytes(segment.usedBytes() + view.overflow) + " of " + exactBytes(segment.size) + " (" +
-                    shareText(segment.usedBytes() + view.overflow, segment.size) + ")";
+  QByteArray text = exactBytes(segment.usedBytes()) + " of " + exactBytes(segment.size) + " (" +
+                    shareText(segment.usedBytes(), segment.size) + ")";
   if (view.limit)
     text += " \xc2\xb7 limit " + exactBytes(*view.limit) + " (" + shareText(*view.limit, segment.size) + ")";
   return text + " \xc2\xb7 " + exactBytes(segment.freeBytes) + " free";
@@ -232,8 +232,8 @@ QByteArray tooltip(const Mark& mark) {
 
 QByteArray headingNote(const SegmentView& view) {
   const SegmentUsage& segment = *view.segment;
-  return exactBytes(segment.usedBytes() + view.overflow) + " of " + humanSize(segment.size) + " used (" +
-         shareText(segment.usedBytes() + view.overflow, segment.size) + ")";
+  return exactBytes(segment.usedBytes()) + " of " + humanSize(segment.size) + " used (" +
+         shareText(segment.usedBytes(), segment.size) + ")";
 }
 
 void drawColumn(QByteArray& svg, const Column& column) {
@@ -453,7 +453,7 @@ void writeDrillDown(QByteArray& html, const std::vector<SegmentView>& views) {
     }
     std::stable_sort(sections.begin(), sections.end(),
                      [](const Block* a, const Block* b) { return a->size > b->size; });
-    const uint64_t used = segment.usedBytes() + view.overflow;
+    const uint64_t used = segment.usedBytes();
     html += "<details class=\"drill\" id=\"d" + QByteArray::number(static_cast<qulonglong>(view.index)) +
             "\"><summary><b>" + escaped(toBytes(segment.name)) + "</b>: " + exactBytes(used) + " in " +
             QByteArray::number(static_cast<qulonglong>(sections.size())) +
@@ -564,7 +564,7 @@ QByteArray htmlReport(const MemoryReport& report, const SegmentLimits& limits) {
     const auto limit = limits.find(segment->name);
     SegmentView view{segment, static_cast<size_t>(segment - report.segments.data()),
                      limit == limits.end() ? std::nullopt : std::optional<uint64_t>(limit->second),
-                     overflowBytes(*segment), Budget::Ok};
+                     segment->overflowBytes, Budget::Ok};
     view.budget = budgetOf(*segment, view.limit);
     views.push_back(view);
   }

@@ -51,22 +51,77 @@ QByteArray blocks(const std::vector<Block>& list, const char* indent) {
   return out + ']';
 }
 
+QByteArray limit(const SegmentUsage& segment) {
+  if (!segment.limit)
+    return "null";
+  return "{\"percent\": " + toBytes(segment.limit->percentText) + ", \"bytes\": " + number(segment.limit->bytes) +
+         ", \"held\": " + (segment.overLimit() ? "false" : "true") + '}';
+}
+
+QByteArray symbols(const std::vector<SymbolUsage>& list) {
+  QByteArray out = "[";
+  const char* separator = "";
+  for (const SymbolUsage& symbol : list) {
+    out += separator;
+    out += "{\"name\": " + string(symbol.name) + ", \"address\": " + number(symbol.address) +
+           ", \"size\": " + number(symbol.size) + '}';
+    separator = ", ";
+  }
+  return out + ']';
+}
+
+const char* objectSource(ObjectSource source) {
+  switch (source) {
+  case ObjectSource::Dwarf:
+    return "\"dwarf\"";
+  case ObjectSource::MapFile:
+    return "\"map\"";
+  case ObjectSource::None:
+    break;
+  }
+  return "null";
+}
+
 }  // namespace
 
 QByteArray jsonReport(const MemoryReport& report) {
-  QByteArray out = "{\n  \"file\": " + string(report.elfFile) + ",\n  \"segments\": [";
+  QByteArray out = "{\n  \"formatVersion\": " + QByteArray::number(JsonFormatVersion) +
+                   ",\n  \"file\": " + string(report.elfFile) + ",\n  \"outcome\": \"" +
+                   (report.fails() ? "fail" : "pass") + "\",\n  \"segments\": [";
   const char* separator = "\n";
   for (const SegmentUsage& segment : report.segments) {
     out += separator;
     out += "    {\"name\": " + string(segment.name) + ", \"start\": " + number(segment.start) +
-           ", \"size\": " + number(segment.size) + ", \"run\": " + number(segment.runBytes) +
-           ", \"load\": " + number(segment.loadBytes) + ", \"reserved\": " + number(segment.reservedBytes) +
-           ", \"free\": " + number(segment.freeBytes) + ", \"largestGap\": " + number(segment.largestFreeGap) +
-           ", \"usedPercent\": " + QByteArray::number(segment.usedPercent(), 'f', 1) +
+           ", \"size\": " + number(segment.size) + ", \"used\": " + number(segment.usedBytes()) +
+           ", \"run\": " + number(segment.runBytes) + ", \"load\": " + number(segment.loadBytes) +
+           ", \"reserved\": " + number(segment.reservedBytes) + ", \"free\": " + number(segment.freeBytes) +
+           ", \"overflow\": " + number(segment.overflowBytes) + ", \"largestGap\": " +
+           number(segment.largestFreeGap) + ", \"usedPercent\": " +
+           QByteArray::number(segment.usedPercent(), 'f', 1) + ", \"limit\": " + limit(segment) +
            ",\n     \"blocks\": " + blocks(segment.blocks, "       ") + '}';
     separator = ",\n";
   }
   out += report.segments.empty() ? "],\n" : "\n  ],\n";
-  out += "  \"outside\": " + blocks(report.outside, "    ") + "\n}\n";
+  out += "  \"outside\": " + blocks(report.outside, "    ") + ",\n  \"sections\": [";
+  separator = "\n";
+  for (const SectionUsage& section : report.sections) {
+    out += separator;
+    out += "    {\"name\": " + string(section.name) + ", \"segment\": " +
+           (section.segment.isEmpty() ? QByteArray("null") : string(section.segment)) +
+           ", \"runAddress\": " + number(section.runAddress) + ", \"size\": " + number(section.size) +
+           ",\n     \"symbols\": " + symbols(section.symbols) + '}';
+    separator = ",\n";
+  }
+  out += report.sections.empty() ? "],\n" : "\n  ],\n";
+  out += "  \"objectSource\": " + QByteArray(objectSource(report.objectSource)) + ",\n  \"objects\": [";
+  separator = "\n";
+  for (const ObjectUsage& object : report.objects) {
+    out += separator;
+    out += "    {\"object\": " + string(object.object) + ", \"library\": " +
+           (object.library.isEmpty() ? QByteArray("null") : string(object.library)) +
+           ", \"section\": " + string(object.section) + ", \"size\": " + number(object.size) + '}';
+    separator = ",\n";
+  }
+  out += report.objects.empty() ? "]\n}\n" : "\n  ]\n}\n";
   return out;
 }

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <limits>
+#include <string>
 
 #include "base/bytes.h"
 #include "base/hex.h"
@@ -79,6 +80,28 @@ int priority(BlockKind kind) {
   }
 }
 
+// The bytes of the segment's blocks that lie outside it, each counted once.
+uint64_t overflow(const SegmentUsage& segment, uint64_t segmentEnd) {
+  std::vector<std::pair<uint64_t, uint64_t>> outside;  // [begin, end)
+  for (const Block& block : segment.blocks) {
+    const uint64_t end = blockEnd(block);
+    if (block.address < segment.start)
+      outside.emplace_back(block.address, std::min(end, segment.start));
+    if (end > segmentEnd)
+      outside.emplace_back(std::max(block.address, segmentEnd), end);
+  }
+  std::sort(outside.begin(), outside.end());
+  uint64_t bytes = 0;
+  uint64_t reached = 0;
+  for (const auto& [begin, end] : outside) {
+    const uint64_t from = std::max(begin, reached);
+    if (end > from)
+      bytes += end - from;
+    reached = std::max(reached, end);
+  }
+  return bytes;
+}
+
 // Counts each byte of the segment once, under the kind of highest priority
 // that covers it, and turns the bytes nothing covers into free blocks.
 void measure(SegmentUsage& segment) {
@@ -128,6 +151,7 @@ void measure(SegmentUsage& segment) {
     segment.freeBytes += gap.size;
     segment.largestFreeGap = std::max(segment.largestFreeGap, gap.size);
   }
+  segment.overflowBytes = overflow(segment, segmentEnd);
   segment.blocks.insert(segment.blocks.end(), gaps.begin(), gaps.end());
   // Free space after the blocks that start at the same address.
   std::stable_sort(segment.blocks.begin(), segment.blocks.end(), [](const Block& a, const Block& b) {
@@ -178,15 +202,23 @@ LayoutIntent layoutIntent(const LayoutModel& model) {
     const SectionAttributes& attributes = section.attributes;
     if (model.isRunSection(section) || (attributes.hasSize() && !attributes.isLoad()))
       intent.reservations.insert(fromBytes(section.name));
+    intent.placedIn.insert(fromBytes(section.name), fromBytes(std::string(section.segment)));
   }
   return intent;
 }
 
-MemoryReport buildMemoryReport(const QString& elfFile, const ElfFile& elf, const std::vector<SegmentRange>& segments,
-                               const QSet<QString>& reservations) {
+bool MemoryReport::fails() const {
+  return std::any_of(segments.begin(), segments.end(),
+                     [](const SegmentUsage& segment) { return segment.overflowBytes > 0 || segment.overLimit(); });
+}
+
+MemoryReport buildMemoryReport(const QString& elfFile, const ElfFile& elf, const LayoutIntent& intent) {
+  const std::vector<SegmentRange>& segments = intent.segments;
   MemoryReport report;
   report.elfFile = elfFile;
+  QHash<QString, int> segmentIndex;
   for (const SegmentRange& range : segments) {
+    segmentIndex.insert(range.name, static_cast<int>(report.segments.size()));
     SegmentUsage usage;
     usage.name = range.name;
     usage.start = range.start;
@@ -201,14 +233,29 @@ MemoryReport buildMemoryReport(const QString& elfFile, const ElfFile& elf, const
       report.segments[static_cast<size_t>(segment)].blocks.push_back(std::move(block));
   };
   for (const ElfSection& section : elf.sections) {
-    const int runSegment = finder.find(section.runAddress, section.size);
     const bool loadedElsewhere = section.hasContents && section.loadAddress != section.runAddress;
-    const int loadSegment = !section.hasContents ? -1
-                            : loadedElsewhere    ? finder.find(section.loadAddress, section.size)
-                                                 : runSegment;
+    // An image in no segment overflowed from the one its section is placed
+    // in: the stored image, which is the run image too unless it runs
+    // elsewhere.
+    const int placedIn = segmentIndex.value(intent.placedIn.value(section.name), -1);
+    int runSegment = finder.find(section.runAddress, section.size);
+    if (runSegment < 0 && !loadedElsewhere)
+      runSegment = placedIn;
+    int loadSegment = !section.hasContents ? -1
+                      : loadedElsewhere    ? finder.find(section.loadAddress, section.size)
+                                           : runSegment;
+    if (loadSegment < 0 && section.hasContents)
+      loadSegment = placedIn;
+    SectionUsage usage;
+    usage.name = section.name;
+    usage.runAddress = section.runAddress;
+    usage.size = section.size;
+    if (runSegment >= 0)
+      usage.segment = segments[static_cast<size_t>(runSegment)].name;
     Block run;
-    run.kind = reservations.contains(section.name) ? BlockKind::Reserved : BlockKind::Run;
+    run.kind = intent.reservations.contains(section.name) ? BlockKind::Reserved : BlockKind::Run;
     run.section = section.name;
+    run.sectionIndex = static_cast<int>(report.sections.size());
     run.address = section.runAddress;
     run.size = section.size;
     run.runAddress = section.runAddress;
@@ -223,6 +270,18 @@ MemoryReport buildMemoryReport(const QString& elfFile, const ElfFile& elf, const
       place(loadSegment, std::move(load));
     }
     place(runSegment, std::move(run));
+    report.sections.push_back(std::move(usage));
+  }
+  for (const ElfSymbol& symbol : elf.symbols)
+    report.sections[symbol.section].symbols.push_back({symbol.name, symbol.address, symbol.size});
+  for (SectionUsage& section : report.sections) {
+    std::sort(section.symbols.begin(), section.symbols.end(), [](const SymbolUsage& a, const SymbolUsage& b) {
+      if (a.size != b.size)
+        return a.size > b.size;
+      if (a.address != b.address)
+        return a.address < b.address;
+      return a.name < b.name;
+    });
   }
   for (SegmentUsage& segment : report.segments)
     measure(segment);

@@ -1,5 +1,6 @@
 #include "report/reportdriver.h"
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
@@ -12,13 +13,16 @@
 #include "base/diagnostics.h"
 #include "base/fatalerror.h"
 #include "base/replacingfile.h"
+#include "expressions/integerliteral.h"
 #include "inputs/inputoptions.h"
 #include "inputs/loadinputs.h"
 #include "ldscript/sectionlist.h"
+#include "report/comparison.h"
 #include "report/elffile.h"
 #include "report/htmlreport.h"
 #include "report/jsonreport.h"
 #include "report/memoryreport.h"
+#include "report/objectsizes.h"
 #include "report/textreport.h"
 #include "xml/loadcontext.h"
 #include "xml/macroregistry.h"
@@ -27,8 +31,8 @@ namespace {
 
 struct Limit {
   QString segment;
-  QString percentText;  // as written, for the message
-  double percent = 0;
+  QString percentText;     // as written, without "%"
+  uint64_t millionths = 0;  // the percent in millionths: 90.5% is 90,500,000
 };
 
 struct ReportOptions {
@@ -36,10 +40,15 @@ struct ReportOptions {
   QString elfFile;
   QString htmlFile;
   QString jsonFile;
+  QString mapFile;
+  QString compareFile;
+  QString markdownFile;
+  int top = 0;
   std::vector<Limit> limits;
 };
 
-// "SEGMENT=PERCENT", the percent a number from 0 to 100 with an optional "%".
+// "SEGMENT=PERCENT", the percent decimal digits from 0 to 100 with at most
+// six after a point, and an optional "%": nothing a reader could take two ways.
 Limit parseLimit(const QString& text) {
   const qsizetype equals = text.lastIndexOf(QLatin1Char('='));
   Limit limit;
@@ -48,12 +57,35 @@ Limit parseLimit(const QString& text) {
     limit.percentText = text.mid(equals + 1);
     if (limit.percentText.endsWith(QLatin1Char('%')))
       limit.percentText.chop(1);
-    bool ok = false;
-    limit.percent = limit.percentText.toDouble(&ok);
-    if (ok && limit.percent >= 0 && limit.percent <= 100)
-      return limit;
+    const QByteArray digits = toBytes(limit.percentText);
+    const qsizetype point = digits.indexOf('.');
+    const QByteArray whole = point < 0 ? digits : digits.left(point);
+    const QByteArray fraction = point < 0 ? QByteArray() : digits.mid(point + 1);
+    const auto allDigits = [](const QByteArray& part) {
+      return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (!whole.isEmpty() && whole.size() <= 3 && allDigits(whole) && (point < 0 || !fraction.isEmpty()) &&
+        fraction.size() <= 6 && allDigits(fraction)) {
+      limit.millionths = whole.toULongLong() * 1000000 + fraction.leftJustified(6, '0').toULongLong();
+      if (limit.millionths <= 100000000)
+        return limit;
+    }
   }
-  throw FatalError(QLatin1String("-limit wants SEGMENT=PERCENT with a percent from 0 to 100, not ") + text);
+  throw FatalError(QLatin1String("-limit wants SEGMENT=PERCENT with a percent from 0 to 100 in decimal digits, not ") +
+                   text);
+}
+
+// The percent of a size in whole bytes, rounded down, exact for any size.
+uint64_t limitBytes(uint64_t size, uint64_t millionths) {
+  constexpr uint64_t hundredMillion = 100000000;
+  return size / hundredMillion * millionths + size % hundredMillion * millionths / hundredMillion;
+}
+
+int parseTop(const QString& text) {
+  const std::optional<uint64_t> value = parseStrictIntegerLiteral(toBytes(text).toStdString());
+  if (!value || *value == 0 || *value > 1000000)
+    throw FatalError(QLatin1String("-top wants a count from 1 to 1000000, not ") + text);
+  return static_cast<int>(*value);
 }
 
 // The input options are the rows mkld reads too, so that both tools read
@@ -63,7 +95,7 @@ const auto kInputOptions = inputOptionRows<InputOptions>();
 
 struct ReportOption {
   const char* name;
-  const char* placeholder;
+  const char* placeholder;  // null: documented in the manual page only, not in the usage text
   void (*apply)(ReportOptions& options, const QString& argument);
 };
 
@@ -72,6 +104,10 @@ const ReportOption kReportOptions[] = {
     {"-json", "<file>", [](ReportOptions& o, const QString& value) { o.jsonFile = value; }},
     {"-limit", "<segment>=<percent>",
      [](ReportOptions& o, const QString& value) { o.limits.push_back(parseLimit(value)); }},
+    {"-top", nullptr, [](ReportOptions& o, const QString& value) { o.top = parseTop(value); }},
+    {"-map", nullptr, [](ReportOptions& o, const QString& value) { o.mapFile = value; }},
+    {"-compare", nullptr, [](ReportOptions& o, const QString& value) { o.compareFile = value; }},
+    {"-markdown", nullptr, [](ReportOptions& o, const QString& value) { o.markdownFile = value; }},
 };
 
 void printReportUsage() {
@@ -85,6 +121,8 @@ void printReportUsage() {
                QLatin1Char('\n');
   }
   for (const ReportOption& option : kReportOptions) {
+    if (!option.placeholder)
+      continue;
     usage += QLatin1String("  ") + QLatin1String(option.name) + QLatin1Char(' ') + QLatin1String(option.placeholder) +
              QLatin1Char('\n');
   }
@@ -119,6 +157,8 @@ std::optional<ReportOptions> parseArguments(int argc, char** argv) {
   }
   if (!options.input.hasMemoryMap() || positional.size() != 1)
     return std::nullopt;
+  if (!options.markdownFile.isEmpty() && options.compareFile.isEmpty())
+    throw FatalError(QStringLiteral("-markdown writes the comparison: it needs -compare"));
   options.elfFile = positional.first();
   return options;
 }
@@ -132,12 +172,27 @@ void writeFile(const QString& path, const QByteArray& contents) {
     throw FatalError(QLatin1String("cannot write ") + path + QLatin1String(": ") + error);
 }
 
-const SegmentUsage& segmentNamed(const MemoryReport& report, const QString& name) {
-  for (const SegmentUsage& segment : report.segments) {
+SegmentUsage& segmentNamed(MemoryReport& report, const QString& name) {
+  QStringList names;
+  for (SegmentUsage& segment : report.segments) {
     if (segment.name == name)
       return segment;
+    names.append(segment.name);
   }
-  throw FatalError(QLatin1String("-limit names ") + name + QLatin1String(", which is not a segment"));
+  throw FatalError(QLatin1String("-limit names ") + name + QLatin1String(", which is not a segment; the segments are ") +
+                   names.join(QLatin1String(", ")));
+}
+
+// The whole of a map file or an old report.
+QByteArray readFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw FatalError(QLatin1String("cannot open ") + path + QLatin1String(": ") + file.errorString());
+  return file.readAll();
+}
+
+void print(const QByteArray& text) {
+  std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
 }
 
 int report(const ReportOptions& options) {
@@ -156,36 +211,63 @@ int report(const ReportOptions& options) {
   // The section list the script was written from says what the sections are for.
   LayoutModel model;
   buildSectionList(model, loaded->memoryMap, loaded->placement ? &*loaded->placement : nullptr, {}, false);
-  const LayoutIntent intent = layoutIntent(model);
-  const MemoryReport memoryReport = buildMemoryReport(options.elfFile, *elf, intent.segments, intent.reservations);
-  for (const Limit& limit : options.limits)
-    segmentNamed(memoryReport, limit.segment);
+  MemoryReport memoryReport = buildMemoryReport(options.elfFile, *elf, layoutIntent(model));
+  if (!options.mapFile.isEmpty()) {
+    memoryReport.objects = objectsFromMapFile(readFile(options.mapFile), options.mapFile, *elf, &error);
+    memoryReport.objectSource = ObjectSource::MapFile;
+  } else {
+    memoryReport.objects = objectsFromDwarf(options.elfFile, *elf, &error);
+    memoryReport.objectSource = memoryReport.objects.empty() ? ObjectSource::None : ObjectSource::Dwarf;
+  }
+  if (!error.isEmpty())
+    throw FatalError(error);
+  for (const Limit& limit : options.limits) {
+    SegmentUsage& segment = segmentNamed(memoryReport, limit.segment);
+    segment.limit = SegmentLimit{limit.percentText, limitBytes(segment.size, limit.millionths)};
+  }
+  std::optional<Comparison> comparison;
+  if (!options.compareFile.isEmpty()) {
+    comparison = compareWithJson(memoryReport, options.compareFile, readFile(options.compareFile), &error);
+    if (!comparison)
+      throw FatalError(error);
+  }
 
-  const QByteArray table = textReport(memoryReport);
-  std::fwrite(table.constData(), 1, static_cast<size_t>(table.size()), stdout);
-  std::fflush(stdout);
+  // The files first: a reader that stops early (| head) must not cost them.
   if (!options.htmlFile.isEmpty()) {
     SegmentLimits limits;
-    for (const Limit& limit : options.limits) {
-      const SegmentUsage& segment = segmentNamed(memoryReport, limit.segment);
-      limits[segment.name] = static_cast<uint64_t>(limit.percent / 100 * static_cast<double>(segment.size));
+    for (const SegmentUsage& segment : memoryReport.segments) {
+      if (segment.limit)
+        limits[segment.name] = segment.limit->bytes;
     }
     writeFile(options.htmlFile, htmlReport(memoryReport, limits));
   }
   if (!options.jsonFile.isEmpty())
     writeFile(options.jsonFile, jsonReport(memoryReport));
+  if (!options.markdownFile.isEmpty())
+    writeFile(options.markdownFile, comparisonMarkdown(*comparison));
+  print(textReport(memoryReport, TextOptions{options.top}));
+  if (comparison)
+    print('\n' + comparisonText(*comparison));
+  std::fflush(stdout);
 
-  int status = 0;
-  for (const Limit& limit : options.limits) {
-    const SegmentUsage& segment = segmentNamed(memoryReport, limit.segment);
-    if (segment.usedPercent() > limit.percent) {
-      Diagnostics(false).reportPlain(Severity::Error, segment.name + QLatin1String(" is ") +
-                                    fromBytes(percentText(segment.usedPercent())) + QLatin1String(" full (limit ") +
-                                    limit.percentText + QLatin1String("%)"));
-      status = 1;
+  for (const SegmentUsage& segment : memoryReport.segments) {
+    const QByteArray used = groupedNumber(segment.usedBytes()) + " of " + groupedNumber(segment.size) + " bytes (" +
+                            percentText(segment.usedPercent()) + ")";
+    if (segment.overflowBytes > 0) {
+      Diagnostics(false).reportPlain(Severity::Error, segment.name + QLatin1String(" overflows by ") +
+                                                          fromBytes(groupedNumber(segment.overflowBytes)) +
+                                                          QLatin1String(" bytes: it holds ") + fromBytes(used));
+    }
+    if (segment.overLimit()) {
+      Diagnostics(false).reportPlain(
+          Severity::Error, segment.name + QLatin1String(" uses ") + fromBytes(used) +
+                               QLatin1String(", over its limit of ") + fromBytes(groupedNumber(segment.limit->bytes)) +
+                               QLatin1String(" bytes (") + segment.limit->percentText + QLatin1String("%) by ") +
+                               fromBytes(groupedNumber(segment.usedBytes() - segment.limit->bytes)) +
+                               QLatin1String(" bytes"));
     }
   }
-  return status;
+  return memoryReport.fails() ? 1 : 0;
 }
 
 }  // namespace

@@ -1,70 +1,18 @@
 #include "report/textreport.h"
 
 #include <algorithm>
-#include <charconv>
+#include <QHash>
 #include <vector>
 
 #include "base/bytes.h"
+#include "report/texttable.h"
 
 namespace {
 
 constexpr int BarCells = 20;
 
-// Columns padded to their widest cell; numbers right-aligned. The last
-// column is not padded, so no line ends in blanks. The cells' text lies back
-// to back in one buffer: a report of 100,000 sections is 600,000 cells.
-class Table {
-public:
-  explicit Table(std::vector<bool> rightAligned) : rightAligned_(std::move(rightAligned)) {}
-
-  // Starts the next cell; its text is what is appended to the buffer returned.
-  QByteArray& cell() {
-    starts_.push_back(text_.size());
-    return text_;
-  }
-  void cell(const QByteArray& text) { cell() += text; }
-  void cell(const char* text) { cell() += text; }
-  void number(uint64_t value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    cell().append(digits, end - digits);
-  }
-  void address(uint64_t value) { appendHexAddress(cell(), value); }
-
-  void write(QByteArray& out, const char* indent) const {
-    const size_t columns = rightAligned_.size();
-    std::vector<qsizetype> widths(columns, 0);
-    for (size_t i = 0; i < starts_.size(); ++i)
-      widths[i % columns] = std::max(widths[i % columns], length(i));
-    out.reserve(out.size() + text_.size() + static_cast<qsizetype>(starts_.size() / columns) *
-                                                 (qstrlen(indent) + 1 + 2 * static_cast<qsizetype>(columns)));
-    for (size_t i = 0; i < starts_.size(); ++i) {
-      const size_t column = i % columns;
-      const qsizetype padding = widths[column] - length(i);
-      if (column == 0)
-        out += indent;
-      else
-        out += "  ";
-      if (rightAligned_[column])
-        out.append(padding, ' ');
-      out.append(text_.constData() + starts_[i], length(i));
-      if (column + 1 == columns)
-        out += '\n';
-      else if (!rightAligned_[column])
-        out.append(padding, ' ');
-    }
-  }
-
-private:
-  qsizetype length(size_t i) const { return (i + 1 < starts_.size() ? starts_[i + 1] : text_.size()) - starts_[i]; }
-
-  std::vector<bool> rightAligned_;
-  QByteArray text_;
-  std::vector<qsizetype> starts_;
-};
-
 void writeBlocks(QByteArray& out, const std::vector<Block>& blocks) {
-  Table table({false, false, false, false, true, false});
+  TextTable table({false, false, false, false, true, false});
   for (const char* heading : {"section", "kind", "run address", "load address", "size", "load image in"})
     table.cell(heading);
   for (const Block& block : blocks) {
@@ -111,9 +59,104 @@ QByteArray percentText(double percent) {
   return QByteArray::number(percent, 'f', 1) + '%';
 }
 
-QByteArray textReport(const MemoryReport& report) {
+QByteArray groupedNumber(uint64_t value) {
+  QByteArray digits = QByteArray::number(static_cast<qulonglong>(value));
+  for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+    digits.insert(at, ',');
+  return digits;
+}
+
+namespace {
+
+QByteArray shareOf(uint64_t part, uint64_t whole) {
+  return whole ? percentText(100.0 * static_cast<double>(part) / static_cast<double>(whole)) : QByteArray("-");
+}
+
+void writeSymbols(QByteArray& out, const MemoryReport& report, int top) {
+  QHash<QString, uint64_t> usedIn;
+  for (const SegmentUsage& segment : report.segments)
+    usedIn.insert(segment.name, segment.usedBytes());
+  out += "\nLargest symbols, " + QByteArray::number(top) + " per section (share: of the bytes used in the segment)\n";
+  for (const SectionUsage& section : report.sections) {
+    if (section.symbols.empty())
+      continue;
+    out += '\n' + toBytes(section.name) + " (" +
+           (section.segment.isEmpty() ? QByteArray("outside every segment") : toBytes(section.segment)) + ", " +
+           QByteArray::number(static_cast<qulonglong>(section.size)) + " bytes, " +
+           QByteArray::number(static_cast<qulonglong>(section.symbols.size())) +
+           (section.symbols.size() == 1 ? " symbol)\n" : " symbols)\n");
+    TextTable table({false, false, true, true});
+    for (const char* heading : {"symbol", "address", "size", "share"})
+      table.cell(heading);
+    const size_t shown = std::min(section.symbols.size(), static_cast<size_t>(top));
+    for (size_t i = 0; i < shown; ++i) {
+      const SymbolUsage& symbol = section.symbols[i];
+      table.cell() += toBytes(symbol.name);
+      table.address(symbol.address);
+      table.number(symbol.size);
+      table.cell(shareOf(symbol.size, usedIn.value(section.segment)));
+    }
+    table.write(out, "  ");
+  }
+}
+
+void writeObjects(QByteArray& out, const MemoryReport& report, int top) {
+  if (report.objects.empty())
+    return;
+  struct Total {
+    QString object, library;
+    uint64_t size = 0;
+    QByteArray sections;
+  };
+  std::vector<Total> objects;  // report.objects is grouped by object
+  QHash<QString, uint64_t> libraries;
+  for (const ObjectUsage& entry : report.objects) {
+    if (objects.empty() || objects.back().object != entry.object || objects.back().library != entry.library)
+      objects.push_back({entry.object, entry.library, 0, {}});
+    Total& total = objects.back();
+    total.size += entry.size;
+    total.sections += (total.sections.isEmpty() ? "" : ", ") + toBytes(entry.section) + ' ' +
+                      QByteArray::number(static_cast<qulonglong>(entry.size));
+    if (!entry.library.isEmpty())
+      libraries[entry.library] += entry.size;
+  }
+  std::stable_sort(objects.begin(), objects.end(), [](const Total& a, const Total& b) { return a.size > b.size; });
+  out += "\nLargest object files, " + QByteArray::number(std::min<size_t>(top, objects.size())) + " of " +
+         QByteArray::number(objects.size()) + " (" +
+         (report.objectSource == ObjectSource::Dwarf ? "from DWARF: compilation units" : "from the map file") + ")\n";
+  TextTable table({false, false, true, false});
+  for (const char* heading : {"object", "library", "size", "sections"})
+    table.cell(heading);
+  for (size_t i = 0; i < std::min(objects.size(), static_cast<size_t>(top)); ++i) {
+    table.cell() += toBytes(objects[i].object);
+    table.cell() += objects[i].library.isEmpty() ? QByteArray("-") : toBytes(objects[i].library);
+    table.number(objects[i].size);
+    table.cell(objects[i].sections);
+  }
+  table.write(out, "  ");
+  if (libraries.isEmpty())
+    return;
+  std::vector<std::pair<QString, uint64_t>> byLibrary(libraries.keyValueBegin(), libraries.keyValueEnd());
+  std::sort(byLibrary.begin(), byLibrary.end(), [](const auto& a, const auto& b) {
+    return a.second != b.second ? a.second > b.second : a.first < b.first;
+  });
+  out += "\nLargest libraries, " + QByteArray::number(std::min<size_t>(top, byLibrary.size())) + " of " +
+         QByteArray::number(byLibrary.size()) + "\n";
+  TextTable libraryTable({false, true});
+  libraryTable.cell("library");
+  libraryTable.cell("size");
+  for (size_t i = 0; i < std::min(byLibrary.size(), static_cast<size_t>(top)); ++i) {
+    libraryTable.cell() += toBytes(byLibrary[i].first);
+    libraryTable.number(byLibrary[i].second);
+  }
+  libraryTable.write(out, "  ");
+}
+
+}  // namespace
+
+QByteArray textReport(const MemoryReport& report, const TextOptions& options) {
   QByteArray out = "Memory usage of " + toBytes(report.elfFile) + "\n\n";
-  Table summary({false, false, true, true, true, true, true, true, false});
+  TextTable summary({false, false, true, true, true, true, true, true, false});
   for (const char* heading : {"segment", "start", "size", "run", "load", "reserved", "free", "largest gap", "used"})
     summary.cell(heading);
   for (const SegmentUsage& segment : report.segments) {
@@ -126,6 +169,13 @@ QByteArray textReport(const MemoryReport& report) {
   }
   summary.write(out, "");
   for (const SegmentUsage& segment : report.segments) {
+    if (segment.overflowBytes > 0) {
+      out += toBytes(segment.name) + " overflows: " + groupedNumber(segment.usedBytes()) + " of " +
+             groupedNumber(segment.size) + " bytes used, " + groupedNumber(segment.overflowBytes) +
+             " bytes past its end\n";
+    }
+  }
+  for (const SegmentUsage& segment : report.segments) {
     out += '\n' + toBytes(segment.name) + " (" + hexAddress(segment.start) + ", " +
            QByteArray::number(static_cast<qulonglong>(segment.size)) + " bytes)\n";
     writeBlocks(out, segment.blocks);
@@ -133,6 +183,10 @@ QByteArray textReport(const MemoryReport& report) {
   if (!report.outside.empty()) {
     out += "\noutside every segment\n";
     writeBlocks(out, report.outside);
+  }
+  if (options.top > 0) {
+    writeSymbols(out, report, options.top);
+    writeObjects(out, report, options.top);
   }
   return out;
 }

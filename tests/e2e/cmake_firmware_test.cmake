@@ -157,6 +157,6 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build "${build}" RESULT_VARIABLE stat
 if(status EQUAL 0)
   message(FATAL_ERROR "a RAM limit of 1% did not fail the build:\n${output}")
 endif()
-expect_output_has("${output}" "% full (limit 1%)" "a segment over its limit")
+expect_output_has("${output}" "(1%) by " "a segment over its limit, in bytes")
 
 file(REMOVE_RECURSE "${WORK_DIR}")

@@ -36,8 +36,8 @@ TEST(MemoryReport, CountsEveryByteOnceAndPlacesEveryBlock) {
                                               {QStringLiteral("RAM"), 0x1000, 0x100},
                                               {QStringLiteral("ALL"), 0x2000, 0x1000},
                                               {QStringLiteral("INNER"), 0x2800, 0x100}};
-  const MemoryReport report = buildMemoryReport(QStringLiteral("x.elf"), elf, segments,
-                                                {QStringLiteral(".data_run"), QStringLiteral(".stack")});
+  const MemoryReport report = buildMemoryReport(
+      QStringLiteral("x.elf"), elf, {segments, {QStringLiteral(".data_run"), QStringLiteral(".stack")}, {}});
   struct Expected {
     uint64_t run, load, reserved, free, largestGap;
     std::vector<std::string> blocks;
@@ -82,7 +82,7 @@ TEST(MemoryReport, NestedSegmentsGiveASectionToTheNearestHolder) {
   for (const auto& c : cases) {
     ElfFile elf;
     elf.sections = {section(".s", c.address, c.address, c.size, false)};
-    const MemoryReport report = buildMemoryReport(QStringLiteral("x.elf"), elf, segments, {});
+    const MemoryReport report = buildMemoryReport(QStringLiteral("x.elf"), elf, {segments, {}, {}});
     std::string holder;
     for (const SegmentUsage& segment : report.segments) {
       if (names(segment.blocks) != std::vector<std::string>{"-"})
@@ -90,6 +90,23 @@ TEST(MemoryReport, NestedSegmentsGiveASectionToTheNearestHolder) {
     }
     EXPECT_EQ(holder, c.segment ? c.segment : "") << std::hex << c.address;
   }
+}
+
+// A section the linker pushed past its segment counts against the segment
+// its placement names, with the part of a block that reaches over the end.
+TEST(MemoryReport, CountsOverflowAgainstTheSegmentPlaced) {
+  ElfFile elf;
+  elf.sections = {section(".text", 0x0, 0x0, 0xf0, true), section(".rodata", 0xf0, 0xf0, 0x20, true),
+                  section(".tail", 0x120, 0x120, 0x8, true), section(".elsewhere", 0x5000, 0x5000, 0x4, true)};
+  const MemoryReport report = buildMemoryReport(
+      QStringLiteral("x.elf"), elf,
+      {{{QStringLiteral("FLASH"), 0x0, 0x100}}, {}, {{QStringLiteral(".tail"), QStringLiteral("FLASH")}}});
+  const SegmentUsage& flash = report.segments[0];
+  EXPECT_EQ(flash.overflowBytes, 0x18u);
+  EXPECT_EQ(flash.usedBytes(), 0x118u);
+  EXPECT_EQ(names(flash.blocks), std::vector<std::string>({".text", ".rodata", ".tail"}));
+  EXPECT_EQ(names(report.outside), std::vector<std::string>({".elsewhere"}));
+  EXPECT_TRUE(report.fails());
 }
 
 }  // namespace

@@ -159,13 +159,89 @@ for segment in report["segments"]:
     assert re.search(line, table), "no summary line " + line
 PY
 
-# --- -limit -------------------------------------------------------------------
-used=$(awk '$1 == "RAM" { print $NF; exit }' "$work/table.txt")
+# --- -limit, in bytes -------------------------------------------------------
+used=$(python3 -c 'import json, sys; print(next(s["used"] for s in json.load(open(sys.argv[1]))["segments"] if s["name"] == "RAM"))' "$work/report.json")
 if "$report" "$@" -limit FLASH=50 -limit RAM=10 "$elf" > /dev/null 2> "$work/limit.err"; then
-  fail "a RAM limit of 10% held at $used"
+  fail "a RAM limit of 10% held at $used bytes"
 fi
-[ "$(cat "$work/limit.err")" = "error: RAM is $used full (limit 10%)" ] || fail "limit message: $(cat "$work/limit.err")"
-"$report" "$@" -limit RAM=50 "$elf" > /dev/null || fail "a RAM limit of 50% failed at $used"
+expected=$(python3 -c 'import sys; u = int(sys.argv[1]); print(f"error: RAM uses {u:,} of 16,384 bytes ({100 * u / 16384:.1f}%), over its limit of 1,638 bytes (10%) by {u - 1638:,} bytes")' "$used")
+[ "$(cat "$work/limit.err")" = "$expected" ] || fail "limit message: $(cat "$work/limit.err")"
+"$report" "$@" -limit RAM=50 "$elf" > /dev/null || fail "a RAM limit of 50% failed at $used bytes"
+
+# --- The files are written before the table: a reader may stop early ----------
+"$report" "$@" -html "$work/early.html" -json "$work/early.json" "$elf" | head -1 > /dev/null
+[ -s "$work/early.html" ] && [ -s "$work/early.json" ] || fail "files not written when the reader stopped early"
+
+# --- Overflow: a table too big for FLASH, counted against FLASH, fails -------
+printf '__attribute__((section(".text.big"))) const unsigned char big_table[100000] = {1};\n' > "$work/big.c"
+"${prefix}gcc" -march=rv32imac -mabi=ilp32 -nostdlib -ffreestanding -O1 -g -c "$work/big.c" -o "$work/big.o"
+"${prefix}ar" rc "$work/libbig.a" "$work/big.o"
+"$mkld" -symbols "STACK_SIZE=0x400" -memory-map-file "$here/memory-map.xml" \
+  -section-placement-file "$here/placement.xml" "$work/over.ld"
+"${prefix}gcc" -march=rv32imac -mabi=ilp32 -nostdlib -ffreestanding -T "$work/over.ld" "$work/program.o" \
+  -Wl,--whole-archive "$work/libbig.a" -Wl,--no-whole-archive -Wl,-Map="$work/over.map" -o "$work/over.elf"
+status=0
+"$report" "$@" -limit FLASH=100 -json "$work/over.json" -top 3 -map "$work/over.map" "$work/over.elf" \
+  > "$work/over.txt" 2> "$work/over.err" || status=$?
+[ "$status" -eq 1 ] || fail "an overflowing FLASH gave status $status"
+"${prefix}objdump" -h "$work/over.elf" > "$work/over-objdump.txt"
+"${prefix}nm" -S "$work/over.elf" > "$work/over-nm.txt"
+"$report" "$@" -json "$work/over-dwarf.json" "$work/over.elf" > /dev/null 2>&1 || true
+python3 - "$work/over-objdump.txt" "$work/over.json" "$work/over.err" "$work/over-nm.txt" \
+  "$work/over.txt" "$work/over.map" "$work/over-dwarf.json" <<'PY' || fail "overflow, symbols or object files disagree with objdump, nm or the map file"
+import json, re, sys
+objdump, report, err, nm, table = (open(f).read() for f in sys.argv[1:6])
+report = json.loads(report)
+flash_end = 0x08000000 + 0x10000
+# Bytes of FLASH-stored images past its end, each counted once.
+past = set()
+sections = re.findall(r"^ *\d+ (\S+) +([0-9a-f]+) +([0-9a-f]+) +([0-9a-f]+) .*\n +(.*)$", objdump, re.M)
+for name, length, vma, lma, flags in sections:
+    if "ALLOC" in flags and "CONTENTS" in flags and 0x08000000 <= int(lma, 16) < 0x09000000:
+        past.update(range(max(int(lma, 16), flash_end), int(lma, 16) + int(length, 16)))
+flash = next(s for s in report["segments"] if s["name"] == "FLASH")
+assert flash["overflow"] == len(past), (flash["overflow"], len(past))
+assert flash["usedPercent"] > 100 and report["outcome"] == "fail"
+assert f"error: FLASH overflows by {len(past):,} bytes: it holds {flash['used']:,} of 65,536 bytes" in err, err
+assert "error: FLASH uses" in err, err  # and its limit of 100% is broken too
+# Every sized symbol nm lists in an allocated section, with its address and size.
+symbols = {(s["name"], s["address"], s["size"]) for sec in report["sections"] for s in sec["symbols"]}
+listed_symbols = {(n, int(a, 16), int(z, 16)) for a, z, t, n in re.findall(r"^([0-9a-f]+) ([0-9a-f]+) ([TtDdBbRr]) (\S+)$", nm, re.M)}
+assert symbols == listed_symbols, (symbols ^ listed_symbols)
+assert re.search(r"^  big_table +0x0800006c +100000 +", table, re.M), "big_table not the top symbol of .text"
+# Per object file: the input sections the map file lists in allocated output sections.
+listed = {}
+for name, length, path in re.findall(r"^ (\.[^\s*]+)\s+0x[0-9a-f]+\s+0x([0-9a-f]+) (\S+)$",
+                                     open(sys.argv[6]).read(), re.M):
+    if not name.startswith((".debug", ".comment", ".riscv", ".note")):
+        key = (re.sub(r"\(.*", "", path).rsplit("/", 1)[-1], re.sub(r".*\((.*)\)", r"\1", path).rsplit("/", 1)[-1])
+        listed[key] = listed.get(key, 0) + int(length, 16)
+objects = {}
+for o in report["objects"]:
+    key = ((o["library"] or o["object"]).rsplit("/", 1)[-1], o["object"].rsplit("/", 1)[-1])
+    objects[key] = objects.get(key, 0) + o["size"]
+assert objects == {k: v for k, v in listed.items() if v}, (objects, listed)
+# From DWARF, without the map: big.c's one variable, as large as nm says.
+dwarf = json.load(open(sys.argv[7]))
+assert dwarf["objectSource"] == "dwarf" and [(o["object"].rsplit("/", 1)[-1], o["size"]) for o in dwarf["objects"]] \
+    == [("big.c", next(z for n, a, z in listed_symbols if n == "big_table"))], dwarf["objects"]
+PY
+
+# --- -compare: two builds of the example, against objdump -h of both ---------
+"$report" "$@" -compare "$work/report.json" -markdown "$work/compare.md" "$work/over.elf" > "$work/compare.txt" 2>/dev/null || true
+grep -q "^| \`FLASH\` | 628 (1.0%) | " "$work/compare.md" || fail "no FLASH row in the Markdown: $(head -5 "$work/compare.md")"
+python3 - "$work/objdump.txt" "$work/over-objdump.txt" "$work/compare.txt" <<'PY' || fail "-compare disagrees with objdump -h"
+import re, sys
+def sizes(text):
+    return {n: int(z, 16) for n, z in re.findall(r"^ *\d+ (\S+) +([0-9a-f]+) .*\n +.*ALLOC", text, re.M)}
+old, new, table = sizes(open(sys.argv[1]).read()), sizes(open(sys.argv[2]).read()), open(sys.argv[3]).read()
+changed = {n for n in old.keys() | new.keys() if old.get(n) != new.get(n)}
+assert changed, "the two builds do not differ"
+for name in changed:
+    delta = new.get(name, 0) - old.get(name, 0)
+    assert re.search(rf"^  {re.escape(name)} .* {re.escape(f'{delta:+,}')}$", table, re.M), f"no row {name} {delta:+,}"
+assert re.search(r"^  big_table +\.text +- +100,000 +\+100,000$", table, re.M), "no new symbol big_table"
+PY
 
 # --- Without the placement every section is a run image; one outside every
 # segment is listed, not dropped ----------------------------------------------
@@ -176,10 +252,26 @@ grep -q "reserved" "$work/plain.txt" && sed -n '/^FLASH (/,$p' "$work/plain.txt"
   fail "a reservation without a placement"
 
 # --- Bad input: one error line, status 1, nothing on the standard output ----
-head -c 300 "$elf" > "$work/truncated.elf"
+# Cut short in the program headers, in the loaded bytes and in the section
+# headers at the end; and with the section headers zeroed.
+size=$(wc -c < "$elf")
+head -c 300 "$elf" > "$work/cut300.elf"
+head -c 3000 "$elf" > "$work/cut3000.elf"
+head -c $((size - 200)) "$elf" > "$work/cutend.elf"
+python3 - "$elf" "$work/zeroed.elf" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+offset, size, count = struct.unpack_from("<I", data, 0x20)[0], *struct.unpack_from("<HH", data, 0x2e)
+data[offset:offset + size * count] = bytes(size * count)
+open(sys.argv[2], "wb").write(data)
+PY
+damaged="is truncated or damaged:"
 for case in "missing|$work/missing.elf|cannot open $work/missing.elf: No such file or directory" \
             "not ELF|$here/placement.xml|$here/placement.xml is not an ELF file" \
-            "truncated|$work/truncated.elf|$work/truncated.elf is truncated or damaged: " \
+            "cut at 300|$work/cut300.elf|$work/cut300.elf $damaged the program header table (" \
+            "cut at 3000|$work/cut3000.elf|$work/cut3000.elf $damaged program header 1 loads bytes past the end" \
+            "cut 200 short|$work/cutend.elf|$work/cutend.elf $damaged the section header table (" \
+            "zeroed section headers|$work/zeroed.elf|$work/zeroed.elf $damaged it loads bytes but has no allocated" \
             "other machine|$mkld|$mkld is an ELF file for another machine ("; do
   label=${case%%|*}
   rest=${case#*|}
