@@ -67,6 +67,9 @@ Limit parseLimit(const QString& text) {
     if (!whole.isEmpty() && whole.size() <= 3 && allDigits(whole) && (point < 0 || !fraction.isEmpty()) &&
         fraction.size() <= 6 && allDigits(fraction)) {
       limit.millionths = whole.toULongLong() * 1000000 + fraction.leftJustified(6, '0').toULongLong();
+      // Without leading zeros, so that the JSON can carry it as a number.
+      limit.percentText = QString::number(whole.toULongLong()) +
+                          (fraction.isEmpty() ? QString() : QLatin1Char('.') + fromBytes(fraction));
       if (limit.millionths <= 100000000)
         return limit;
     }

@@ -129,7 +129,7 @@ TEST(ReportRun, LimitsOverflowAndComparison) {
        "error: -limit wants SEGMENT=PERCENT with a percent from 0 to 100 in decimal digits, not RAM=1e1\n", ""},
       {{QStringLiteral("-limit"), QStringLiteral("ROM=5")}, 1,
        "error: -limit names ROM, which is not a segment; the segments are FLASH, RAM\n", ""},
-      {{QStringLiteral("-limit"), QStringLiteral("FLASH=18.75%"), QStringLiteral("-limit"), QStringLiteral("RAM=12.5")}, 1,
+      {{QStringLiteral("-limit"), QStringLiteral("FLASH=18.75%"), QStringLiteral("-limit"), QStringLiteral("RAM=012.5")}, 1,
        "error: RAM uses 2,064 of 16,384 bytes (12.6%), over its limit of 2,048 bytes (12.5%) by 16 bytes\n", ""},
       {{QStringLiteral("-markdown"), QStringLiteral("x.md")}, 1, "error: -markdown writes the comparison: it needs -compare\n", ""},
       {{QStringLiteral("-map"), QStringLiteral(MKLD_SOURCE_DIR "/tests/report/data/small-lld.map"), QStringLiteral("-top"), QStringLiteral("2")},
