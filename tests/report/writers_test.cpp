@@ -14,10 +14,11 @@ TEST(HtmlReport, SelfContainedPageNamingEverySegmentAndSectionEscaped) {
   std::optional<ElfFile> elf = readElfFile(QStringLiteral(MKLD_SMALL_ELF), &error);
   ASSERT_TRUE(elf) << error.toStdString();
   elf->sections.push_back({QStringLiteral("<b>&\""), 0x20000, 0x20000, 4, false});
-  const std::vector<SegmentRange> segments = {{QStringLiteral("FLASH"), 0x0, 0x800},
-                                              {QStringLiteral("RAM"), 0x10000, 0x400},
-                                              {QStringLiteral("A<B"), 0x20000, 0x10}};
-  const MemoryReport report = buildMemoryReport(QStringLiteral("small.elf"), *elf, segments, {});
+  LayoutIntent intent;
+  intent.segments = {{QStringLiteral("FLASH"), 0x0, 0x800},
+                     {QStringLiteral("RAM"), 0x10000, 0x400},
+                     {QStringLiteral("A<B"), 0x20000, 0x10}};
+  const MemoryReport report = buildMemoryReport(QStringLiteral("small.elf"), *elf, intent);
   const std::string page = htmlReport(report, {{QStringLiteral("RAM"), 0x100}}).toStdString();
 
   EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
