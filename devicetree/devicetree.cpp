@@ -24,6 +24,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <cstring>
 #include <libfdt.h>
 #include <optional>
 
@@ -479,10 +480,11 @@ void checkNames(const std::vector<DeviceTreeRegion>& regions, const QString& fil
   }
 }
 
-// libfdt's own walks, fdt_check_full's among them, loop forever on a
-// property whose length brings the next tag back to itself: a walk that
-// insists on progress rejects such a tree first. The header is checked
-// before, so every offset stays inside the blob.
+// libfdt's own walks loop forever on a property whose length brings the
+// next tag back to itself, and its fdt_check_full reads past the blob on some
+// malformed trees: this walk checks every tag itself instead. It insists on
+// progress, balanced nodes, and property names inside the strings block. The
+// header is checked first, so every offset stays inside the blob.
 int checkTags(const void* fdt, std::size_t size) {
   if (size < FDT_V1_SIZE)
     return -FDT_ERR_TRUNCATED;
@@ -490,13 +492,33 @@ int checkTags(const void* fdt, std::size_t size) {
     return header;
   if (fdt_totalsize(fdt) > size)
     return -FDT_ERR_TRUNCATED;
+  const char* strings = static_cast<const char*>(fdt) + fdt_off_dt_strings(fdt);
+  const std::uint32_t stringsSize = fdt_size_dt_strings(fdt);
   int offset = 0;
+  int depth = 0;
   for (;;) {
     int next = 0;
-    if (fdt_next_tag(fdt, offset, &next) == FDT_END)
-      return 0;
+    const std::uint32_t tag = fdt_next_tag(fdt, offset, &next);
+    if (tag == FDT_END)
+      return depth == 0 && next > 0 ? 0 : -FDT_ERR_BADSTRUCTURE;
     if (next <= offset)
       return -FDT_ERR_BADSTRUCTURE;
+    if (tag == FDT_BEGIN_NODE) {
+      ++depth;
+    } else if (tag == FDT_END_NODE) {
+      if (--depth < 0)
+        return -FDT_ERR_BADSTRUCTURE;
+    } else if (tag == FDT_PROP) {
+      if (depth == 0)
+        return -FDT_ERR_BADSTRUCTURE;
+      const auto* property = static_cast<const struct fdt_property*>(
+          fdt_offset_ptr(fdt, offset, static_cast<unsigned>(sizeof(struct fdt_property))));
+      if (property == nullptr)
+        return -FDT_ERR_BADSTRUCTURE;
+      const std::uint32_t name = fdt32_to_cpu(property->nameoff);
+      if (name >= stringsSize || std::memchr(strings + name, '\0', stringsSize - name) == nullptr)
+        return -FDT_ERR_BADSTRUCTURE;
+    }
     offset = next;
   }
 }
@@ -508,9 +530,7 @@ std::vector<DeviceTreeRegion> readDeviceTreeRegions(const QByteArray& blob, cons
   std::vector<std::uint64_t> aligned((static_cast<std::size_t>(blob.size()) + 7) / 8);
   std::copy(blob.cbegin(), blob.cend(), reinterpret_cast<char*>(aligned.data()));
   const std::size_t size = static_cast<std::size_t>(blob.size());
-  int check = checkTags(aligned.data(), size);
-  if (check == 0)
-    check = fdt_check_full(aligned.data(), size);
+  const int check = checkTags(aligned.data(), size);
   if (check != 0)
     throw FatalError(fileName + QLatin1String(": malformed devicetree: ") + fromBytes(fdt_strerror(check)));
   std::vector<DeviceTreeRegion> regions = TreeReader(aligned.data(), fileName).read();
