@@ -29,6 +29,9 @@ execute_process(COMMAND riscv64-unknown-elf-gcc -march=rv32imac -mabi=ilp32 -pri
 set(CMAKE_C_FLAGS_INIT "${RV32_FLAGS} -isystem ${PICOLIBC}/include -ftls-model=local-exec")
 set(CMAKE_CXX_FLAGS_INIT "${CMAKE_C_FLAGS_INIT} -fno-exceptions -fno-rtti")
 set(CMAKE_ASM_FLAGS_INIT "${RV32_FLAGS}")
+# No RELRO: nothing on a bare board protects it, and the program header
+# ld.lld makes for it would run from flash into RAM, where objcopy then
+# looks for the stored copy of .tdata.
 set(CMAKE_EXE_LINKER_FLAGS_INIT
-  "${RV32_FLAGS} -fuse-ld=lld -nostdlib -L${PICOLIBC}/lib/rv32imac/ilp32 -Wl,--gc-sections")
+  "${RV32_FLAGS} -fuse-ld=lld -nostdlib -L${PICOLIBC}/lib/rv32imac/ilp32 -Wl,--gc-sections -Wl,-z,norelro")
 set(CMAKE_C_STANDARD_LIBRARIES "-Wl,--start-group -lc ${LIBGCC} -Wl,--end-group")

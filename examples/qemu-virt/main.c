@@ -38,6 +38,11 @@ int small_counter = 42;
 static uint32_t bss_words[16];
 int small_zero;
 
+/* Thread-local: .tdata copied and .tbss cleared by start.S, reached
+   through tp. */
+__thread uint32_t tls_word = 0x7715da7a;
+__thread uint32_t tls_zero;
+
 /* Constructors: the one with priority 101 runs before the default one. */
 static int constructed[2];
 static int constructors;
@@ -117,11 +122,13 @@ static unsigned check_constructors(void) {
   return report("constructors:", (uintptr_t)constructors, ok, CONSTRUCTORS_FAILED);
 }
 
-/* picolibc keeps errno in thread-local storage, reached through tp; the
-   refused malloc of check_heap set it. */
+/* A thread-local variable with an initial value, a zero-initialised one,
+   and errno, which picolibc keeps there too (the refused malloc of
+   check_heap set it), all reached through tp. */
 static unsigned check_tls(void) {
-  const int ok = errno == ENOMEM && in_ram((uintptr_t)&errno);
-  return report("errno:", (uintptr_t)&errno, ok, TLS_FAILED);
+  const int ok = tls_word == 0x7715da7a && tls_zero == 0 && errno == ENOMEM &&
+                 in_ram((uintptr_t)&tls_word) && in_ram((uintptr_t)&errno);
+  return report("thread-local:", (uintptr_t)&tls_word, ok, TLS_FAILED);
 }
 
 int main(void) {
