@@ -251,7 +251,8 @@ void drawColumn(QByteArray& svg, const Column& column) {
          verdictOf(view) + "</text>\n";
   // The addresses above and below the column's left edge, leaving the sides
   // to the limit and to the names of thin sections.
-  const double spill = column.scale.overflowHeight();
+  // A few bytes over still show, as a line like any thin mark.
+  const double spill = view.overflow == 0 ? 0 : std::max(column.scale.overflowHeight(), MarkSizes().line);
   svg += "<text class=\"address\" x=\"" + x + "\" y=\"" + coordinate(TopMargin - 5) + "\">" +
          hexAddress(segment.start) + "</text>\n";
   // With overflow below it, the end is named beside the line that marks it.
@@ -422,7 +423,7 @@ void writePicture(QByteArray& html, const std::vector<SegmentView>& views) {
     const ColumnScale scale(*view.segment, ColumnHeight);
     columns.push_back(Column{&view, LeftMargin + static_cast<double>(columns.size()) * (ColumnWidth + ColumnGap),
                              scale, columnMarks(*view.segment, scale)});
-    spill = std::max(spill, scale.overflowHeight() + (scale.overflowHeight() > 0 ? 24 : 0));
+    spill = std::max(spill, scale.overflowHeight() + (scale.overflowHeight() > 0 ? 40 : 0));
   }
   const double width =
       std::max(LeftMargin + static_cast<double>(columns.size()) * (ColumnWidth + ColumnGap) - ColumnGap + RightMargin,
@@ -430,9 +431,10 @@ void writePicture(QByteArray& html, const std::vector<SegmentView>& views) {
   const double height = TopMargin + ColumnHeight + spill + 60;
   html += "<div class=\"picture\"><svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + coordinate(width) + ' ' +
           coordinate(height) + "\" style=\"max-width: " + coordinate(width) + "px\" role=\"img\">\n" + Definitions;
+  // The arrows first: the names beside the columns stay readable over them.
+  drawArrows(html, columns);
   for (const Column& column : columns)
     drawColumn(html, column);
-  drawArrows(html, columns);
   drawLegend(html, height - 30);
   html += "</svg></div>\n<p class=\"scale\">Each column is its segment drawn to scale from start (top) to end. "
           "Neighbouring sections too thin to label are drawn as one striped group; a section or group thinner than "
@@ -520,6 +522,7 @@ svg text { font-size: 12px; }
 .address { fill: #555; font-family: monospace; font-size: 11px; }
 .size { text-anchor: end; }
 .aside { fill: #333; font-size: 11px; }
+.aside, .limit text, .overflow text, .address { paint-order: stroke; stroke: #fff; stroke-width: 3px; }
 .free { fill: #666; text-anchor: middle; }
 .mark rect { stroke: #fff; stroke-width: 0.5; }
 .mark.enlarged rect { stroke: none; }
