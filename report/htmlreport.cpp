@@ -230,6 +230,19 @@ QByteArray tooltip(const Mark& mark) {
   return text;
 }
 
+// A mark's name in a width, escaped: its section's; a group's sections
+// when they fit, else their count.
+QByteArray markName(const Mark& mark, double width) {
+  if (!mark.isGroup())
+    return escaped(fitted(toBytes(mark.blocks.front()->section), width));
+  QByteArray names;
+  for (const Block* block : mark.blocks)
+    names += (names.isEmpty() ? "" : ", ") + toBytes(block->section);
+  if (fitted(names, width) != names)
+    names = QByteArray::number(static_cast<qulonglong>(mark.blocks.size())) + " sections";
+  return escaped(fitted(names, width));
+}
+
 QByteArray headingNote(const SegmentView& view) {
   const SegmentUsage& segment = *view.segment;
   return exactBytes(segment.usedBytes()) + " of " + humanSize(segment.size) + " used (" +
@@ -276,15 +289,12 @@ void drawColumn(QByteArray& svg, const Column& column) {
     if (mark.isGroup())
       svg += rect + "url(#group)\"/>";
     if (mark.kind != BlockKind::Free && height >= 14) {
-      const QByteArray name = mark.isGroup()
-                                  ? QByteArray::number(static_cast<qulonglong>(mark.blocks.size())) + " sections"
-                                  : escaped(toBytes(mark.blocks.front()->section));
       const QByteArray size = humanSize(mark.size);
       const bool showSize = labelWidth > 150;
       const double nameRoom = labelWidth - 12 - (showSize ? 7.0 * static_cast<double>(size.size()) + 8 : 0);
       const QByteArray baseline = coordinate(top + std::min(height / 2 + 4, 15.0));
       svg += "<text class=\"label\" fill=\"" + QByteArray(labelColour(mark.kind)) + "\" x=\"" +
-             coordinate(labelLeft + 6) + "\" y=\"" + baseline + "\">" + fitted(name, nameRoom) + "</text>";
+             coordinate(labelLeft + 6) + "\" y=\"" + baseline + "\">" + markName(mark, nameRoom) + "</text>";
       if (showSize) {
         svg += "<text class=\"size\" fill=\"" + QByteArray(labelColour(mark.kind)) + "\" x=\"" +
                coordinate(labelLeft + labelWidth - 6) + "\" y=\"" + baseline + "\">" + size + "</text>";
@@ -302,12 +312,10 @@ void drawColumn(QByteArray& svg, const Column& column) {
     const double y = TopMargin + mark.top + mark.height / 2 + 4;
     if (mark.kind == BlockKind::Free || mark.inset || mark.height >= 14 || y < free)
       continue;
-    const QByteArray name = mark.isGroup()
-                                ? QByteArray::number(static_cast<qulonglong>(mark.blocks.size())) + " sections"
-                                : escaped(toBytes(mark.blocks.front()->section));
     const QByteArray size = humanSize(mark.size);
     svg += "<text class=\"aside\" x=\"" + coordinate(column.x + ColumnWidth + 5) + "\" y=\"" + coordinate(y) +
-           "\">" + fitted(name, ColumnGap - 20 - 7.0 * static_cast<double>(size.size())) + ' ' + size + "</text>\n";
+           "\">" + markName(mark, ColumnGap - 14 - 7.0 * static_cast<double>(size.size())) + ' ' + size +
+           "</text>\n";
     free = y + 13;
   }
   svg += "<rect class=\"outline\" x=\"" + x + "\" y=\"" + coordinate(TopMargin) + "\" width=\"" +
