@@ -7,6 +7,7 @@
 
 #include "base/bytes.h"
 #include "base/hex.h"
+#include "ldscript/scripttext.h"
 #include "memorymap/document.h"
 #include "expressions/evaluate.h"
 
@@ -116,7 +117,13 @@ private:
   // The statement of such a section becomes (NOLOAD): the linker keeps its
   // addresses but the image gets none of its contents.
   void notLoaded(const LayoutSection& section) {
-    if (section.noload && section.run != RunForm::Reserve && section.segmentElement->isReadOnly()) {
+    if (!section.noload || section.run == RunForm::Reserve || !section.segmentElement->isReadOnly())
+      return;
+    if (holdsNoStoredContents(section)) {
+      warn(section, QStringLiteral("section %1 holds data that the program writes at run time, but it is placed "
+                                   "in read-only segment %2: move it to a read-write segment")
+                        .arg(nameOf(section), segmentOf(section)));
+    } else {
       warn(section, QStringLiteral("section %1 has input sections in read-only segment %2 but is not loaded "
                                    "(no load=\"Yes\"): it becomes NOLOAD and its contents are missing from "
                                    "the image")
@@ -159,10 +166,28 @@ private:
     }
   }
 
+  // A .bss-like section: zero-initialised or reserved space, which the image
+  // has no contents for, so loading it is no cure.
+  static bool holdsNoStoredContents(const LayoutSection& section) {
+    const std::string_view name = section.name;
+    const std::string_view list = section.attributes.hasInputSections()
+                                      ? std::string_view(*section.attributes.inputSections)
+                                      : defaultInputSections(name);
+    for (const std::string_view kind : {".bss", ".sbss", ".tbss", ".noinit", ".heap", ".stack"}) {
+      if (name.substr(0, kind.size()) == kind)
+        return true;
+    }
+    return list.find(".bss") != std::string_view::npos || list.find("COMMON") != std::string_view::npos ||
+           list.find(".noinit") != std::string_view::npos;
+  }
+
   // Sizes are minimums (a section grows past its size, never below it), so
-  // a sum past the segment's size cannot fit whatever the linker does.
+  // a sum past the segment's size cannot fit whatever the linker does. The
+  // section the sum passes the segment at need not be the one to blame: the
+  // largest share is named too.
   void segmentTotals() {
     std::unordered_map<const MemoryMapElement*, uint64_t> totals;
+    std::unordered_map<const MemoryMapElement*, const LayoutSection*> largest;
     for (const LayoutSection& section : model_.sections) {
       if (section.discarded || !section.fixedSize)
         continue;
@@ -173,10 +198,22 @@ private:
       const uint64_t segmentSize = segment->end - segment->start;
       const bool fitted = total <= segmentSize;
       total += *section.fixedSize;
+      const LayoutSection*& biggest = largest[section.segmentElement];
+      if (!biggest || *section.fixedSize > *biggest->fixedSize)
+        biggest = &section;
       if (fitted && total > segmentSize) {
-        warn(section, QStringLiteral("the sizes of the sections up to %1 in segment %2 add up to %3 bytes, "
-                                     "more than the segment's %4")
-                          .arg(nameOf(section), segmentOf(section), size(total), size(segmentSize)));
+        Diagnostic warning = diagnosticAt(
+            Severity::Warning, section,
+            QStringLiteral("the sizes of the sections up to %1 in segment %2 add up to %3 bytes, more than the "
+                           "segment's %4")
+                .arg(nameOf(section), segmentOf(section), size(total), size(segmentSize)));
+        if (biggest != &section) {
+          warning.notes.push_back(
+              {diagnosticAt(Severity::Note, *biggest, QString()).where,
+               QStringLiteral("section %1 takes %2 of them, the largest share")
+                   .arg(nameOf(*biggest), size(*biggest->fixedSize))});
+        }
+        diagnostics_.report(std::move(warning));
       }
     }
   }

@@ -225,6 +225,28 @@ void SectionLayout::noteCycle(const LayoutSection& section, Diagnostic& error) {
     }
     addNote(error, waiting, text);
   }
+  // The usual cause: a run section placed in the segment its client is
+  // stored in, as when both go to flash. Its space and the stored copy
+  // then each follow the other.
+  for (size_t i = first - 1; i + 1 < stack_.size(); ++i) {
+    const LayoutSection& waiting = *stack_[i].section;
+    const LayoutSection* client = stack_[i].step == Frame::Step::RunIn ? &waiting : nullptr;
+    if (stack_[i].step == Frame::Step::Clients)
+      client = stack_[i + 1].section;
+    const LayoutSection* runSection = client ? client->runSection : nullptr;
+    if (stack_[i].step == Frame::Step::Clients)
+      runSection = &waiting;
+    if (!client || !runSection || client->segmentElement != runSection->segmentElement)
+      continue;
+    const QString segment = fromBytes(std::string(runSection->segment));
+    addNote(error, *runSection,
+            QStringLiteral("section %1, where section %2 runs, is placed in segment %3, where %2 is stored: the "
+                           "space it reserves and the stored copy each wait for the other; place %1 in %4")
+                .arg(nameOf(*runSection), nameOf(*client), segment,
+                     runSection->segmentElement->isReadOnly() ? QStringLiteral("a read-write segment")
+                                                              : QStringLiteral("another segment")));
+    return;
+  }
 }
 
 Diagnostic SectionLayout::errorAt(const LayoutSection& section, const QString& plain, const QString& text) const {
