@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include "base/didyoumean.h"
+#include "memorymap/attributevalues.h"
 #include "memorymap/document.h"
 #include "memorymap/placementsegment.h"
 #include "xml/preprocessor.h"
@@ -87,6 +88,7 @@ void checkNames(const Document& document, Diagnostics& diagnostics) {
     return reported.first(document.sources(), element, name);
   };
   forEachElement(root, [&](const MemoryMapElement& element) {
+    checkAttributeValues(document, element, diagnostics, reported);
     const QString tag = fromBytes(element.tagName());
     // Directives left in the tree were reported when they were kept; any
     // root element is accepted.
