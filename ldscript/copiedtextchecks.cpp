@@ -36,7 +36,7 @@ bool isSymbol(std::string_view text) {
 class CopiedTexts {
 public:
   CopiedTexts(const LayoutSection& section, Diagnostics& diagnostics)
-      : section_(section), diagnostics_(diagnostics), name_(fromBytes(section.name)) {}
+      : section_(section), diagnostics_(diagnostics) {}
 
   void start() {
     const std::string_view* text = section_.attributes.start;
@@ -51,7 +51,7 @@ public:
     warn("start", *text, 0,
          QStringLiteral("%1 of section %2 means an offset into segment %3, but the script holds it as written "
                         "and ld reads it as an absolute address; %4")
-             .arg(quotedAttribute("start", *text), name_, fromBytes(std::string(section_.segment)), advice));
+             .arg(quotedAttribute("start", *text), name(), fromBytes(std::string(section_.segment)), advice));
   }
 
   void size() {
@@ -75,13 +75,13 @@ public:
     const std::string_view* text = section_.attributes.fill;
     if (!text || unexpanded(*text))
       return;
-    if (!fromBytes(*text).trimmed().isEmpty()) {
+    if (text->find_first_not_of(" \t\r\n") != std::string::npos) {
       expression("fill", *text, LdContext::Assignment);
     } else if (!portableScript) {  // which writes no fill for it
       warn("fill", *text, 0,
            QStringLiteral("%1 of section %2 is empty: the script ends the section with \"} =\" and nothing after "
                           "it, which ld cannot read; leave fill out or give it a value")
-               .arg(quotedAttribute("fill", *text), name_));
+               .arg(quotedAttribute("fill", *text), name()));
     }
   }
 
@@ -106,7 +106,7 @@ public:
     }
     const QString text = QStringLiteral("keep=\"Yes\" wraps %1 of section %2 in one KEEP(...), which ld cannot "
                                         "read: %3; %4")
-                             .arg(what, name_, fromBytes(fault->message), advice);
+                             .arg(what, name(), fromBytes(fault->message), advice);
     if (own)
       warn("inputsections", list, fault->offset, text);
     else
@@ -120,7 +120,7 @@ private:
     if (fault) {
       warn(attribute, text, fault->offset,
            QStringLiteral("%1 of section %2 goes into the script as written, where ld cannot read it: %3")
-               .arg(quotedAttribute(attribute, text), name_, fromBytes(fault->message)));
+               .arg(quotedAttribute(attribute, text), name(), fromBytes(fault->message)));
     }
     return fault.has_value();
   }
@@ -134,9 +134,11 @@ private:
     }
   }
 
+  // Made only for a warning: the rules run on every section.
+  QString name() const { return fromBytes(section_.name); }
+
   const LayoutSection& section_;
   Diagnostics& diagnostics_;
-  const QString name_;
 };
 
 }  // namespace

@@ -186,19 +186,23 @@ private:
   // section the sum passes the segment at need not be the one to blame: the
   // largest share is named too.
   void segmentTotals() {
-    std::unordered_map<const MemoryMapElement*, uint64_t> totals;
-    std::unordered_map<const MemoryMapElement*, const LayoutSection*> largest;
+    struct Total {
+      uint64_t sum = 0;
+      const LayoutSection* largest = nullptr;
+    };
+    std::unordered_map<const MemoryMapElement*, Total> totals;
     for (const LayoutSection& section : model_.sections) {
       if (section.discarded || !section.fixedSize)
         continue;
       const std::optional<SegmentRange>& segment = range(*section.segmentElement);
       if (!segment)
         continue;
-      uint64_t& total = totals[section.segmentElement];
+      Total& sum = totals[section.segmentElement];
+      uint64_t& total = sum.sum;
       const uint64_t segmentSize = segment->end - segment->start;
       const bool fitted = total <= segmentSize;
       total += *section.fixedSize;
-      const LayoutSection*& biggest = largest[section.segmentElement];
+      const LayoutSection*& biggest = sum.largest;
       if (!biggest || *section.fixedSize > *biggest->fixedSize)
         biggest = &section;
       if (fitted && total > segmentSize) {
