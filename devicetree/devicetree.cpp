@@ -365,7 +365,7 @@ void TreeReader::readNode(int node, const Level& parent, const Level& self) {
     const Window& entry = (*entries)[i];
     if (entry.size == 0)
       continue;
-    if (entry.cpuStart >= k4GiB || entry.size > k4GiB - entry.cpuStart)
+    if (entry.cpuStart >= k4GiB || entry.size > k4GiB - entry.cpuStart || entry.size == k4GiB)
       fail(self.path, QLatin1String("region ") + hex(entry.cpuStart) + QLatin1String(" size ") + hex(entry.size) +
                           QLatin1String(" reaches beyond 4 GiB, which a 32-bit memory map does not hold"));
     DeviceTreeRegion region;
@@ -511,11 +511,12 @@ int checkTags(const void* fdt, std::size_t size) {
     } else if (tag == FDT_PROP) {
       if (depth == 0)
         return -FDT_ERR_BADSTRUCTURE;
-      const auto* property = static_cast<const struct fdt_property*>(
-          fdt_offset_ptr(fdt, offset, static_cast<unsigned>(sizeof(struct fdt_property))));
+      // A malformed tree need not keep the property aligned: read the name
+      // offset (after the tag and the length) byte by byte.
+      const auto* property = static_cast<const char*>(fdt_offset_ptr(fdt, offset, 12));
       if (property == nullptr)
         return -FDT_ERR_BADSTRUCTURE;
-      const std::uint32_t name = fdt32_to_cpu(property->nameoff);
+      const std::uint32_t name = fdt32_ld(reinterpret_cast<const fdt32_t*>(property + 8));
       if (name >= stringsSize || std::memchr(strings + name, '\0', stringsSize - name) == nullptr)
         return -FDT_ERR_BADSTRUCTURE;
     }
