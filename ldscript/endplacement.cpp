@@ -16,8 +16,9 @@ void markEndPlacement(LayoutModel& model, Diagnostics& diagnostics) {
     for (LayoutSection* section = &last; section; section = section->prev) {
       const bool wantsEnd = section->attributes.wantsSegmentEnd();
       // The default output names only the nearest section before the first
-      // blocker that asks for the end, when nothing after it got there.
-      if (wantsEnd && blocker && !chosen && !warned) {
+      // blocker that asks for the end, when nothing after it got there. With
+      // -diagnostics the layout checks say it at the section instead.
+      if (wantsEnd && blocker && !chosen && !warned && !diagnostics.located()) {
         diagnostics.reportPlain(Severity::Warning, QLatin1String("cannot place section ") + fromBytes(section->name) +
                                                        QLatin1String(" at end of segment because section ") +
                                                        fromBytes(firstBlocker->name) +
