@@ -39,15 +39,15 @@ std::optional<SegmentRange> rangeOf(const MemoryMapElement& segment) {
 
 class Checks {
 public:
-  Checks(const LayoutModel& model, Diagnostics& diagnostics, bool alignment)
-      : model_(model), diagnostics_(diagnostics), alignment_(alignment) {}
+  Checks(const LayoutModel& model, Diagnostics& diagnostics, ScriptForm form)
+      : model_(model), diagnostics_(diagnostics), form_(form) {}
 
   void run() {
     overlaps();
     for (const LayoutSection* section : model_.order) {
       startInSegment(*section);
       notLoaded(*section);
-      if (alignment_)
+      if (form_ != ScriptForm::Portable)
         unaligned(*section);
     }
     segmentTotals();
@@ -151,9 +151,12 @@ private:
     } else {
       return;
     }
-    const QString remedy = QStringLiteral(": ld keeps that address even when the input sections need more, and "
-                                          "the alignment check then fails the link; give it an alignment or use "
-                                          "-portable-script");
+    const QString remedy = form_ == ScriptForm::AlignmentChecked
+                               ? QStringLiteral(": ld keeps that address even when the input sections need more, "
+                                                "and the alignment check then fails the link; give it an alignment "
+                                                "or use -portable-script")
+                               : QStringLiteral(": ld keeps that address even when the input sections need more; "
+                                                "give it an alignment or use -portable-script");
     if (section.run == RunForm::RunSection) {
       warn(section, QStringLiteral("section %1 runs in section %2, which has no alignment and starts where "
                                    "section %3 ends")
@@ -256,7 +259,7 @@ private:
 
   const LayoutModel& model_;
   Diagnostics& diagnostics_;
-  const bool alignment_;
+  const ScriptForm form_;
   std::unordered_map<const MemoryMapElement*, std::optional<SegmentRange>> ranges_;
 };
 
@@ -273,7 +276,7 @@ void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& 
     diagnostics.report(diagnosticAt(severity, section, text));
 }
 
-void checkLayout(const LayoutModel& model, Diagnostics& diagnostics, bool alignment) {
+void checkLayout(const LayoutModel& model, Diagnostics& diagnostics, ScriptForm form) {
   if (diagnostics.located())
-    Checks(model, diagnostics, alignment).run();
+    Checks(model, diagnostics, form).run();
 }

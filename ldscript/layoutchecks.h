@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 #include "base/diagnostics.h"
 #include "ldscript/layoutmodel.h"
 
@@ -22,9 +24,13 @@ void reportAt(Diagnostics& diagnostics, Severity severity, const LayoutSection& 
 // - constant sizes in one segment that add up past the segment's size;
 // - a section that has input sections in a read-only segment but is not
 //   loaded (its contents would be missing from the image);
-// - with `alignment` (the default form checked by -check-section-alignment):
-//   a section with input sections that starts where another ends, without
-//   an alignment (its own, or its run section's);
+// - in the default form: a section with input sections that starts where
+//   another ends, without an alignment (its own, or its run section's);
 // - a section that asks to be placed at the segment end and is not, because
 //   its own size or a later one is not a plain number.
-void checkLayout(const LayoutModel& model, Diagnostics& diagnostics, bool alignment = false);
+enum class ScriptForm : uint8_t {
+  Portable,        // the script aligns every section that follows another
+  Default,         // ld keeps the address a section is given
+  AlignmentChecked // the default form with -check-section-alignment
+};
+void checkLayout(const LayoutModel& model, Diagnostics& diagnostics, ScriptForm form);

@@ -59,7 +59,10 @@ LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnos
   checkStatements(model, diagnostics);
   markEndPlacement(model, diagnostics);
   layoutSections(model, inputs, &diagnostics);
-  checkLayout(model, diagnostics, inputs.checkSectionAlignment && !inputs.portableScript);
+  checkLayout(model, diagnostics,
+              inputs.portableScript           ? ScriptForm::Portable
+              : inputs.checkSectionAlignment ? ScriptForm::AlignmentChecked
+                                             : ScriptForm::Default);
   checkCopiedTexts(model, inputs.portableScript, diagnostics);
   return model;
 }
