@@ -1,7 +1,8 @@
 #include "report/htmlreport.h"
 
+#include <QSet>
 #include <algorithm>
-#include <charconv>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -60,15 +61,7 @@ QByteArray humanSize(uint64_t bytes) {
 
 // "318,584 B": exact, in groups of three digits.
 QByteArray exactBytes(uint64_t bytes) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, bytes).ptr;
-  QByteArray out;
-  for (const char* c = digits; c != end; ++c) {
-    if (c != digits && (end - c) % 3 == 0)
-      out += ',';
-    out += *c;
-  }
-  return out + " B";
+  return groupedNumber(bytes) + " B";
 }
 
 double percentOf(uint64_t part, uint64_t whole) {
@@ -132,7 +125,7 @@ const char* labelColour(BlockKind kind) {
 struct SegmentView {
   const SegmentUsage* segment;
   size_t index;  // in the report, for element ids
-  std::optional<uint64_t> limit;
+  std::optional<uint64_t> limit;  // bytes
   uint64_t overflow;
   Budget budget;
 };
@@ -159,7 +152,7 @@ QByteArray figuresOf(const SegmentView& view) {
   QByteArray text = exactBytes(segment.usedBytes()) + " of " + exactBytes(segment.size) + " (" +
                     shareText(segment.usedBytes(), segment.size) + ")";
   if (view.limit)
-    text += " \xc2\xb7 limit " + exactBytes(*view.limit) + " (" + shareText(*view.limit, segment.size) + ")";
+    text += " \xc2\xb7 limit " + exactBytes(*view.limit) + " (" + toBytes(segment.limit->percentText) + "%)";
   return text + " \xc2\xb7 " + exactBytes(segment.freeBytes) + " free";
 }
 
@@ -342,7 +335,7 @@ void drawColumn(QByteArray& svg, const Column& column) {
            coordinate(column.x - 44) + "\" y1=\"" + coordinate(y) + "\" x2=\"" +
            coordinate(column.x + ColumnWidth + 4) + "\" y2=\"" + coordinate(y) + "\"/><text x=\"" +
            coordinate(column.x - 6) + "\" y=\"" + coordinate(y - 4) + "\">limit " +
-           shareText(*view.limit, segment.size) + "</text></g>\n";
+           toBytes(segment.limit->percentText) + "%</text></g>\n";
   }
   svg += "</g>\n";
 }
@@ -450,9 +443,78 @@ void writePicture(QByteArray& html, const std::vector<SegmentView>& views) {
           "squeezed (marked \xe2\x80\x9cnot to scale\xe2\x80\x9d) beyond. The list below has every section.</p>\n";
 }
 
+constexpr size_t ListedSymbols = 20;  // per section
+constexpr size_t ListedObjects = 20;  // per segment
+
+// A section's largest symbols, each with its share of the section; the
+// rest summed up, and what no sized symbol covers (padding, code written
+// without a size).
+QByteArray symbolList(const SectionUsage& section) {
+  QByteArray html = "<details><summary>" + escaped(toBytes(section.name)) +
+                    "</summary>\n<table class=\"symbols\"><tr><th>symbol</th><th>address</th><th class=\"n\">bytes</th>"
+                    "<th>share of the section</th></tr>\n";
+  uint64_t inSymbols = 0;
+  uint64_t rest = 0;
+  for (size_t i = 0; i < section.symbols.size(); ++i) {
+    const SymbolUsage& symbol = section.symbols[i];
+    inSymbols += symbol.size;
+    if (i >= ListedSymbols) {
+      rest += symbol.size;
+      continue;
+    }
+    html += "<tr><td>" + escaped(toBytes(symbol.name)) + "</td><td class=\"a\">" + hexAddress(symbol.address) +
+            "</td><td class=\"n\">" + exactBytes(symbol.size) + "</td><td>" + shareText(symbol.size, section.size) +
+            "</td></tr>\n";
+  }
+  if (section.symbols.size() > ListedSymbols) {
+    html += "<tr><td>" + QByteArray::number(static_cast<qulonglong>(section.symbols.size() - ListedSymbols)) +
+            " more symbols</td><td></td><td class=\"n\">" + exactBytes(rest) + "</td><td>" +
+            shareText(rest, section.size) + "</td></tr>\n";
+  }
+  if (inSymbols < section.size) {
+    html += "<tr><td>in no sized symbol</td><td></td><td class=\"n\">" + exactBytes(section.size - inSymbols) +
+            "</td><td>" + shareText(section.size - inSymbols, section.size) + "</td></tr>\n";
+  }
+  return html + "</table></details>";
+}
+
+// The bytes each object file (and library) puts into the sections of a
+// segment, the largest first.
+QByteArray objectList(const MemoryReport& report, const std::vector<const Block*>& blocks, uint64_t used) {
+  QSet<QString> sections;
+  for (const Block* block : blocks)
+    sections.insert(block->section);
+  std::map<std::pair<QString, QString>, uint64_t> bytes;  // by library, object
+  for (const ObjectUsage& object : report.objects) {
+    if (sections.contains(object.section))
+      bytes[{object.library, object.object}] += object.size;
+  }
+  if (bytes.empty())
+    return {};
+  std::vector<std::pair<uint64_t, const std::pair<QString, QString>*>> largest;
+  for (const auto& [key, size] : bytes)
+    largest.emplace_back(size, &key);
+  std::stable_sort(largest.begin(), largest.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  QByteArray html = "<details class=\"objects\"><summary>by object file (" +
+                    QByteArray(report.objectSource == ObjectSource::MapFile ? "from the map file" : "from DWARF") +
+                    ")</summary>\n<table><tr><th>object file</th><th>library</th><th class=\"n\">bytes</th>"
+                    "<th>share of the used bytes</th></tr>\n";
+  for (size_t i = 0; i < largest.size() && i < ListedObjects; ++i) {
+    const auto& [size, key] = largest[i];
+    html += "<tr><td>" + escaped(toBytes(key->second)) + "</td><td>" + escaped(toBytes(key->first)) +
+            "</td><td class=\"n\">" + exactBytes(size) + "</td><td>" + shareText(size, used) + "</td></tr>\n";
+  }
+  if (largest.size() > ListedObjects) {
+    html += "<tr><td>" + QByteArray::number(static_cast<qulonglong>(largest.size() - ListedObjects)) +
+            " more object files</td></tr>\n";
+  }
+  return html + "</table></details>\n";
+}
+
 // Segment, then its sections from the largest down, each with its share of
-// the bytes the segment uses.
-void writeDrillDown(QByteArray& html, const std::vector<SegmentView>& views) {
+// the bytes the segment uses, then each section's largest symbols; and the
+// segment's bytes by object file, when the report knows them.
+void writeDrillDown(QByteArray& html, const MemoryReport& report, const std::vector<SegmentView>& views) {
   html += "<h2>Where the memory went</h2>\n";
   for (const SegmentView& view : views) {
     const SegmentUsage& segment = *view.segment;
@@ -467,15 +529,18 @@ void writeDrillDown(QByteArray& html, const std::vector<SegmentView>& views) {
     html += "<details class=\"drill\" id=\"d" + QByteArray::number(static_cast<qulonglong>(view.index)) +
             "\"><summary><b>" + escaped(toBytes(segment.name)) + "</b>: " + exactBytes(used) + " in " +
             QByteArray::number(static_cast<qulonglong>(sections.size())) +
-            (sections.size() == 1 ? " block" : " blocks") +
-            "</summary>\n<table><tr><th>section</th><th>kind</th><th>address</th><th class=\"n\">bytes</th>"
+            (sections.size() == 1 ? " block" : " blocks") + "</summary>\n" + objectList(report, sections, used) +
+            "<table><tr><th>section</th><th>kind</th><th>address</th><th class=\"n\">bytes</th>"
             "<th>share of the used bytes</th></tr>\n";
     for (const Block* block : sections) {
-      html += "<tr id=\"" + sectionId(view, *block) + "\"><td>" + escaped(toBytes(block->section)) + "</td><td>" +
-              kindName(block->kind) + "</td><td class=\"a\">" + hexAddress(block->address) + "</td><td class=\"n\">" +
-              exactBytes(block->size) + "</td><td><span class=\"share " + className(block->kind) +
-              "\" style=\"width: " + widthOf(block->size, used) + "\"></span>" + shareText(block->size, used) +
-              "</td></tr>\n";
+      const SectionUsage* usage =
+          block->sectionIndex >= 0 ? &report.sections[static_cast<size_t>(block->sectionIndex)] : nullptr;
+      html += "<tr id=\"" + sectionId(view, *block) + "\"><td>" +
+              (usage && !usage->symbols.empty() ? symbolList(*usage) : escaped(toBytes(block->section))) +
+              "</td><td>" + kindName(block->kind) + "</td><td class=\"a\">" + hexAddress(block->address) +
+              "</td><td class=\"n\">" + exactBytes(block->size) + "</td><td><span class=\"share " +
+              className(block->kind) + "\" style=\"width: " + widthOf(block->size, used) + "\"></span>" +
+              shareText(block->size, used) + "</td></tr>\n";
     }
     html += "</table>\n</details>\n";
   }
@@ -547,8 +612,11 @@ svg text { font-size: 12px; }
 details { margin: 6px 0; }
 summary { cursor: pointer; }
 table { border-collapse: collapse; font-size: 13px; margin: 6px 0 12px; }
+.symbols { margin: 4px 0 8px 16px; font-size: 12px; }
+.symbols td, .symbols th { padding-right: 14px; }
 td, th { padding: 2px 10px 2px 0; text-align: left; vertical-align: top; }
 td.n, th.n { text-align: right; }
+td:last-child { white-space: nowrap; }
 td.a { font-family: monospace; }
 .track span { min-width: 2px; }
 .share { display: inline-block; height: 10px; margin-right: 6px; min-width: 1px; max-width: 160px; }
@@ -556,11 +624,14 @@ tr:target { background: #fff3b0; }
 pre { font-size: 13px; background: #f6f6f6; padding: 12px; overflow-x: auto; }
 )css";
 
-// Following a link to a section opens the drill-down that holds it.
+// Following a link to a section opens the drill-down that holds it, and
+// the section's symbols.
 const char* const Script = R"js(function openTarget() {
   var target = location.hash && document.getElementById(location.hash.slice(1));
   for (var node = target; node; node = node.parentElement) if (node.tagName === "DETAILS") node.open = true;
-  if (target) target.scrollIntoView({block: "center"});
+  var symbols = target && target.querySelector("details");
+  if (symbols) symbols.open = true;
+  if (target) target.scrollIntoView({block: "start"});
 }
 window.addEventListener("hashchange", openTarget);
 openTarget();
@@ -568,16 +639,13 @@ openTarget();
 
 }  // namespace
 
-QByteArray htmlReport(const MemoryReport& report, const SegmentLimits& limits) {
+QByteArray htmlReport(const MemoryReport& report) {
   const PageOrder order = pageOrder(report);
   std::vector<SegmentView> views;
   for (const SegmentUsage* segment : order.shown) {
-    const auto limit = limits.find(segment->name);
-    SegmentView view{segment, static_cast<size_t>(segment - report.segments.data()),
-                     limit == limits.end() ? std::nullopt : std::optional<uint64_t>(limit->second),
-                     segment->overflowBytes, Budget::Ok};
-    view.budget = budgetOf(*segment, view.limit);
-    views.push_back(view);
+    views.push_back(SegmentView{segment, static_cast<size_t>(segment - report.segments.data()),
+                                segment->limit ? std::optional<uint64_t>(segment->limit->bytes) : std::nullopt,
+                                segment->overflowBytes, budgetOf(*segment)});
   }
   // The worst news first: what is over budget, else what is near it.
   QByteArray verdict;
@@ -605,7 +673,7 @@ QByteArray htmlReport(const MemoryReport& report, const SegmentLimits& limits) {
   if (!views.empty()) {
     html += "<h2>Memory map</h2>\n";
     writePicture(html, views);
-    writeDrillDown(html, views);
+    writeDrillDown(html, report, views);
   }
   writeFolded(html, order.folded);
   html += "<h2>Table</h2>\n<pre>" + escaped(textReport(report)) + "</pre>\n<script>\n" + Script +

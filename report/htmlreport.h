@@ -9,13 +9,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
-#include <cstdint>
-#include <map>
 
 #include "report/memoryreport.h"
 
-// The -limit of each segment that has one, in bytes.
-using SegmentLimits = std::map<QString, uint64_t>;
-
-QByteArray htmlReport(const MemoryReport& report, const SegmentLimits& limits = {});
+QByteArray htmlReport(const MemoryReport& report);

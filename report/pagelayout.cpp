@@ -19,19 +19,11 @@ PageOrder pageOrder(const MemoryReport& report) {
   return order;
 }
 
-uint64_t overflowBytes(const SegmentUsage& segment) {
-  const uint64_t end = segment.start + segment.size;
-  uint64_t reach = end;
-  for (const Block& block : segment.blocks)
-    reach = std::max(reach, blockEnd(block));
-  return reach - end;
-}
-
-Budget budgetOf(const SegmentUsage& segment, std::optional<uint64_t> limitBytes) {
-  const uint64_t used = segment.usedBytes();
-  if (overflowBytes(segment) > 0 || (limitBytes && used > *limitBytes))
+Budget budgetOf(const SegmentUsage& segment) {
+  if (segment.overflowBytes > 0 || segment.overLimit())
     return Budget::Over;
-  const uint64_t budget = limitBytes.value_or(segment.size);
+  const uint64_t used = segment.usedBytes();
+  const uint64_t budget = segment.limit ? segment.limit->bytes : segment.size;
   // In long double: ten times a 64-bit size does not fit 64 bits.
   return static_cast<long double>(used) * 10 > static_cast<long double>(budget) * 9 ? Budget::Near : Budget::Ok;
 }
@@ -39,7 +31,7 @@ Budget budgetOf(const SegmentUsage& segment, std::optional<uint64_t> limitBytes)
 ColumnScale::ColumnScale(const SegmentUsage& segment, double height)
     : start_(segment.start),
       size_(segment.size),
-      overflow_(overflowBytes(segment)),
+      overflow_(segment.overflowBytes),
       height_(height),
       squeezed_(overflow_ > size_ / 4) {}
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "report/memoryreport.h"
@@ -19,14 +18,11 @@ struct PageOrder {
 };
 PageOrder pageOrder(const MemoryReport& report);
 
-// Bytes the segment's blocks reach past its end.
-uint64_t overflowBytes(const SegmentUsage& segment);
-
 // A segment is over budget when it overflows or uses more bytes than its
 // limit, near when it uses more than nine tenths of its budget (the limit,
 // or the whole segment when it has none).
 enum class Budget { Ok, Near, Over };
-Budget budgetOf(const SegmentUsage& segment, std::optional<uint64_t> limitBytes);
+Budget budgetOf(const SegmentUsage& segment);
 
 // A column maps addresses to heights at one scale from the segment's start
 // to its end. What overflows is drawn below the end, at the same scale up to

@@ -236,14 +236,8 @@ int report(const ReportOptions& options) {
   }
 
   // The files first: a reader that stops early (| head) must not cost them.
-  if (!options.htmlFile.isEmpty()) {
-    SegmentLimits limits;
-    for (const SegmentUsage& segment : memoryReport.segments) {
-      if (segment.limit)
-        limits[segment.name] = segment.limit->bytes;
-    }
-    writeFile(options.htmlFile, htmlReport(memoryReport, limits));
-  }
+  if (!options.htmlFile.isEmpty())
+    writeFile(options.htmlFile, htmlReport(memoryReport));
   if (!options.jsonFile.isEmpty())
     writeFile(options.jsonFile, jsonReport(memoryReport));
   if (!options.markdownFile.isEmpty())

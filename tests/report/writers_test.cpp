@@ -18,8 +18,9 @@ TEST(HtmlReport, SelfContainedPageNamingEverySegmentAndSectionEscaped) {
   intent.segments = {{QStringLiteral("FLASH"), 0x0, 0x800},
                      {QStringLiteral("RAM"), 0x10000, 0x400},
                      {QStringLiteral("A<B"), 0x20000, 0x10}};
-  const MemoryReport report = buildMemoryReport(QStringLiteral("small.elf"), *elf, intent);
-  const std::string page = htmlReport(report, {{QStringLiteral("RAM"), 0x100}}).toStdString();
+  MemoryReport report = buildMemoryReport(QStringLiteral("small.elf"), *elf, intent);
+  report.segments[1].limit = SegmentLimit{QStringLiteral("25"), 0x100};
+  const std::string page = htmlReport(report).toStdString();
 
   EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
   EXPECT_NE(page.find("</html>"), std::string::npos);

@@ -94,10 +94,13 @@ HTML
   # Every allocated section is named on the page, in the drill-down and in
   # the table.
   for name in $("${prefix}objdump" -h "$elf" | awk '/^ *[0-9]+ / { n = $2; next } /ALLOC/ { print n }'); do
-    grep -q "<tr id=\"[^\"]*\"><td>$name</td>" "$work/page.html" || fail "$name not in the drill-down"
+    grep -Eq "<tr id=\"[^\"]*\"><td>(<details><summary>)?$name<" "$work/page.html" || fail "$name not in the drill-down"
     grep -Eq "^ *$name " "$work/page.html" || fail "no table row of $name in the DOM"
   done
   grep -q "<path class=\"arrow\"" "$work/page.html" || fail "no arrow from a load image in the DOM"
+  # .data's largest symbol, 64 words, is listed under it.
+  grep -q "<tr><td>buffer</td><td class=\"a\">0x[0-9a-f]*</td><td class=\"n\">256 B<" "$work/page.html" ||
+    fail "buffer is not among the symbols of .data"
   # Not blank: a rendered picture has many different byte values in its
   # pixel data, an empty page a handful.
   python3 - "$work/report.png" <<'PY' || fail "the screenshot is blank or not a PNG"
