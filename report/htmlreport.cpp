@@ -446,13 +446,14 @@ void writePicture(QByteArray& html, const std::vector<SegmentView>& views) {
 constexpr size_t ListedSymbols = 20;  // per section
 constexpr size_t ListedObjects = 20;  // per segment
 
-// A section's largest symbols, each with its share of the section; the
-// rest summed up, and what no sized symbol covers (padding, code written
-// without a size).
-QByteArray symbolList(const SectionUsage& section) {
+// A section's largest symbols, each with its share of the bytes the
+// segment uses (as in the table, so that a symbol's weight reads the same
+// at every level); the rest summed up, and what no sized symbol covers
+// (padding, code written without a size).
+QByteArray symbolList(const SectionUsage& section, uint64_t used) {
   QByteArray html = "<details><summary>" + escaped(toBytes(section.name)) +
                     "</summary>\n<table class=\"symbols\"><tr><th>symbol</th><th>address</th><th class=\"n\">bytes</th>"
-                    "<th>share of the section</th></tr>\n";
+                    "<th>share of the used bytes</th></tr>\n";
   uint64_t inSymbols = 0;
   uint64_t rest = 0;
   for (size_t i = 0; i < section.symbols.size(); ++i) {
@@ -463,17 +464,17 @@ QByteArray symbolList(const SectionUsage& section) {
       continue;
     }
     html += "<tr><td>" + escaped(toBytes(symbol.name)) + "</td><td class=\"a\">" + hexAddress(symbol.address) +
-            "</td><td class=\"n\">" + exactBytes(symbol.size) + "</td><td>" + shareText(symbol.size, section.size) +
+            "</td><td class=\"n\">" + exactBytes(symbol.size) + "</td><td>" + shareText(symbol.size, used) +
             "</td></tr>\n";
   }
   if (section.symbols.size() > ListedSymbols) {
     html += "<tr><td>" + QByteArray::number(static_cast<qulonglong>(section.symbols.size() - ListedSymbols)) +
             " more symbols</td><td></td><td class=\"n\">" + exactBytes(rest) + "</td><td>" +
-            shareText(rest, section.size) + "</td></tr>\n";
+            shareText(rest, used) + "</td></tr>\n";
   }
   if (inSymbols < section.size) {
     html += "<tr><td>in no sized symbol</td><td></td><td class=\"n\">" + exactBytes(section.size - inSymbols) +
-            "</td><td>" + shareText(section.size - inSymbols, section.size) + "</td></tr>\n";
+            "</td><td>" + shareText(section.size - inSymbols, used) + "</td></tr>\n";
   }
   return html + "</table></details>";
 }
@@ -536,7 +537,7 @@ void writeDrillDown(QByteArray& html, const MemoryReport& report, const std::vec
       const SectionUsage* usage =
           block->sectionIndex >= 0 ? &report.sections[static_cast<size_t>(block->sectionIndex)] : nullptr;
       html += "<tr id=\"" + sectionId(view, *block) + "\"><td>" +
-              (usage && !usage->symbols.empty() ? symbolList(*usage) : escaped(toBytes(block->section))) +
+              (usage && !usage->symbols.empty() ? symbolList(*usage, used) : escaped(toBytes(block->section))) +
               "</td><td>" + kindName(block->kind) + "</td><td class=\"a\">" + hexAddress(block->address) +
               "</td><td class=\"n\">" + exactBytes(block->size) + "</td><td><span class=\"share " +
               className(block->kind) + "\" style=\"width: " + widthOf(block->size, used) + "\"></span>" +

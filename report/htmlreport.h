@@ -4,8 +4,9 @@
 // picture with a column per such segment, each drawn to scale, thin sections
 // grouped, overflow drawn below the segment's end, arrows from each load
 // image to where it runs; then a drill-down from each segment to its
-// sections; last the segments without sections, folded, and the same table
-// as the standard output.
+// sections and their symbols, and its bytes by object file; last the
+// segments without sections, folded, and the same table as the standard
+// output.
 #pragma once
 
 #include <QByteArray>
