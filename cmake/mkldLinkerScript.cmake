@@ -184,17 +184,24 @@ endfunction()
 #     [SECTION_PLACEMENT_MACROS <NAME=VALUE>...]
 #     [HTML <file>]
 #     [JSON <file>]
-#     [LIMITS <SEGMENT=PERCENT>...])
+#     [LIMITS <SEGMENT=PERCENT>...]
+#     [MAP <file>]
+#     [TOP <count>])
 #
 # Runs mkld-report after each link of <target>: the build prints the table
 # of memory usage, writes the HTML page and the JSON when asked, and fails
 # when a segment is fuller than its limit. The inputs default to those of
-# mkld_add_linker_script for the same target; relative HTML and JSON paths
-# count from the current binary folder.
+# mkld_add_linker_script for the same target; relative HTML, JSON and MAP
+# paths count from the current binary folder.
+# The table also lists the 5 largest symbols of each section and object
+# files (-top; mkld-report prints one line instead when the ELF has no
+# sized symbols) unless TOP gives another count, or 0 for none. MAP names
+# the linker's map file of <target> (-Wl,-Map=<file>): the object files and
+# libraries are then taken from it (-map) rather than from DWARF.
 function(mkld_add_memory_report target)
   cmake_parse_arguments(PARSE_ARGV 1 MKLD
     ""
-    "MEMORY_MAP;SECTION_PLACEMENT;HTML;JSON"
+    "MEMORY_MAP;SECTION_PLACEMENT;HTML;JSON;MAP;TOP"
     "MEMORY_MAP_MACROS;SECTION_PLACEMENT_MACROS;LIMITS")
   if(MKLD_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "mkld_add_memory_report: unexpected arguments: ${MKLD_UNPARSED_ARGUMENTS}")
@@ -214,16 +221,22 @@ function(mkld_add_memory_report target)
                           "(no mkld_add_linker_script for ${target} to take it from)")
     endif()
   endif()
-  foreach(format IN ITEMS HTML JSON)
-    if(MKLD_${format})
-      get_filename_component(file "${MKLD_${format}}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
-      string(TOLOWER "${format}" option)
+  foreach(file_option IN ITEMS HTML JSON MAP)
+    if(MKLD_${file_option})
+      get_filename_component(file "${MKLD_${file_option}}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+      string(TOLOWER "${file_option}" option)
       list(APPEND arguments -${option} "${file}")
     endif()
   endforeach()
   foreach(limit IN LISTS MKLD_LIMITS)
     list(APPEND arguments -limit "${limit}")
   endforeach()
+  if(NOT DEFINED MKLD_TOP)
+    set(MKLD_TOP 5)
+  endif()
+  if(NOT MKLD_TOP STREQUAL "0")
+    list(APPEND arguments -top "${MKLD_TOP}")
+  endif()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND mkld::mkld-report ${arguments} "$<TARGET_FILE:${target}>"
     VERBATIM)

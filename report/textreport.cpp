@@ -76,6 +76,12 @@ void writeSymbols(QByteArray& out, const MemoryReport& report, int top) {
   QHash<QString, uint64_t> usedIn;
   for (const SegmentUsage& segment : report.segments)
     usedIn.insert(segment.name, segment.usedBytes());
+  // A stripped ELF says so in a line rather than under an empty heading.
+  if (std::all_of(report.sections.begin(), report.sections.end(),
+                  [](const SectionUsage& section) { return section.symbols.empty(); })) {
+    out += "\nLargest symbols: none, the ELF has no sized symbols (stripped?)\n";
+    return;
+  }
   out += "\nLargest symbols, " + QByteArray::number(top) + " per section (share: of the bytes used in the segment)\n";
   for (const SectionUsage& section : report.sections) {
     if (section.symbols.empty())

@@ -71,9 +71,10 @@ expect_contains("build.ninja" "${ninja_file}" "-T \"${build}/scripts/app script.
 # -portable-script, -check-segment-overflow, -diagnostics,
 # -check-section-alignment and -run-sections-as-symbols by default (app,
 # which gives CHECK_SEGMENT_OVERFLOW without a value), none of them when
-# switched OFF (tool).
+# switched OFF (tool); the report's -top 5 likewise.
+expect_contains("build.ninja" "${ninja_file}" "-map \"${build}/app.map\" -top 5 ")
 foreach(option IN ITEMS -portable-script -check-segment-overflow -diagnostics -check-section-alignment
-               -run-sections-as-symbols)
+               -run-sections-as-symbols "-top 5")
   string(REGEX MATCHALL "${option}" found "${ninja_file}")
   list(LENGTH found count)
   if(NOT count EQUAL 1)
