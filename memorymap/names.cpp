@@ -113,10 +113,10 @@ void checkNames(const Document& document, Diagnostics& diagnostics) {
         continue;
       const QString name = fromBytes(raw);
       if (firstTime(element, name)) {
-        document.sources().report(diagnostics, Severity::Warning, element,
-                                QLatin1String("unknown attribute \"") + name +
-                                    QLatin1String("\" in <") + tag +
-                                    QLatin1String(">: it is ignored") + didYouMean(name, known));
+        diagnostics.reportLocated(Severity::Warning, document.sources().attributeLocation(element, raw),
+                                  QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") + tag +
+                                      QLatin1String(">: it is ignored") + didYouMean(name, known),
+                                  document.sources().notes(element));
       }
     }
   });

@@ -773,9 +773,11 @@ void Preprocessor::Run::checkDirectiveAttributes(const XMLElement& element) {
   for (const XMLAttribute& attribute : element) {
     const QString name = fromBytes(attribute.name);
     if (!known.contains(name)) {
-      warn(element, QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") +
-                        fromBytes(element.tagName()) + QLatin1String(">: it is ignored") +
-                        didYouMean(name, known));
+      context_.diagnostics().reportLocated(
+          Severity::Warning, context_.sources().attributeLocation(element, attribute.name),
+          QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") + fromBytes(element.tagName()) +
+              QLatin1String(">: it is ignored") + didYouMean(name, known),
+          context_.sources().notes(element));
     }
   }
 }

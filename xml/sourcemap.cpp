@@ -1,6 +1,8 @@
 #include "xml/sourcemap.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 
 #include "base/bytes.h"
 #include "xml/xmlnode.h"
@@ -147,45 +149,72 @@ void SourceMap::reportAtAttribute(Diagnostics& diagnostics, Severity severity, c
       notes(element));
 }
 
-// Searches the start tag in the file's text again: attribute positions are
-// not kept on the nodes, and this runs only for a report.
+// The reader keeps an attribute's place in its name: the name is a view into
+// the text it was read from (xml/xmlnode.h). An attribute that the
+// preprocessor or a loader added has no such place.
+const char* SourceMap::attributeName(const XMLElement& element, std::string_view attribute) const {
+  if (element.file == 0 || element.file >= files_.size() || element.line < 1)
+    return nullptr;
+  const std::string_view data = files_[element.file].text;
+  for (const XMLAttribute& candidate : element) {
+    if (candidate.name != attribute)
+      continue;
+    const char* at = candidate.name.data();
+    const bool inText = !data.empty() && std::less_equal<const char*>()(data.data(), at) &&
+                        std::less<const char*>()(at, data.data() + data.size());
+    return inText ? at : nullptr;
+  }
+  return nullptr;
+}
+
+// Counts lines from the element's tag name, which is a view into the same
+// text: a report costs the length of the start tag, not of the file.
+SourceLocation SourceMap::locationIn(const XMLElement& element, const char* at) const {
+  const SourceLocation own = location(element);
+  const std::string_view data = files_[element.file].text;
+  const char* tag = element.tagName().data();
+  const bool tagInText = std::less_equal<const char*>()(data.data(), tag) && std::less_equal<const char*>()(tag, at);
+  const char* from = tagInText ? tag : data.data();
+  const int line = (tagInText ? own.line : 1) + static_cast<int>(std::count(from, at, '\n'));
+  const char* lineStart = at;
+  while (lineStart > data.data() && lineStart[-1] != '\n')
+    --lineStart;
+  return {own.file, line, static_cast<int>(at - lineStart + 1)};
+}
+
+SourceLocation SourceMap::attributeLocation(const XMLElement& element, std::string_view attribute) const {
+  const char* name = attributeName(element, attribute);
+  return name ? locationIn(element, name) : location(element);
+}
+
+// The value starts after the name, '=' and its quote, blanks allowed around
+// '=' as the reader allows them.
 SourceLocation SourceMap::attributeLocation(const XMLElement& element, const char* attribute,
                                             const QString& text, qsizetype offset) const {
-  const SourceLocation own = location(element);
-  if (element.file == 0 || element.file >= files_.size() || element.line < 1)
-    return own;
+  const char* name = attributeName(element, attribute);
+  if (!name)
+    return location(element);
   const std::string_view data = files_[element.file].text;
-  // The start of the element's line, then its '<'.
-  std::size_t at = 0;
-  for (int line = 1; line < element.line && at != std::string_view::npos; ++line) {
-    at = data.find('\n', at);
-    if (at != std::string_view::npos)
-      ++at;
-  }
-  if (at == std::string_view::npos)
-    return own;
-  at += static_cast<std::size_t>(element.column - 1);
-  const std::size_t tagEnd = data.find('>', at);
-  const std::string name = std::string(attribute) + '=';
+  const char* end = data.data() + data.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+  const char* at = name + std::strlen(attribute);
+  while (at < end && blank(*at))
+    ++at;
+  if (at < end && *at == '=')
+    ++at;
+  while (at < end && blank(*at))
+    ++at;
+  if (at == end || (*at != '"' && *at != '\''))
+    return locationIn(element, name);
+  const char quote = *at++;
+  // The offset counts only when the file holds exactly `text` there.
   const QByteArray shown = toBytes(text);
-  for (std::size_t found = data.find(name, at); found != std::string_view::npos && found < tagEnd;
-       found = data.find(name, found + 1)) {
-    const char before = found > 0 ? data[found - 1] : ' ';
-    const std::size_t quote = found + name.size();
-    if ((before != ' ' && before != '\t' && before != '\n' && before != '"' && before != '\'') ||
-        quote >= data.size() || (data[quote] != '"' && data[quote] != '\''))
-      continue;
-    std::size_t value = quote + 1;
-    const std::string_view written = data.substr(value, static_cast<std::size_t>(shown.size()));
-    if (written == std::string_view(shown.constData(), static_cast<std::size_t>(shown.size())) &&
-        data.substr(value + written.size(), 1) == data.substr(quote, 1))
-      value += static_cast<std::size_t>(toBytes(text.left(offset)).size());
-    const std::size_t lineStart = data.rfind('\n', value - 1) + 1;
-    const auto newlines = std::count(data.begin() + static_cast<std::ptrdiff_t>(at),
-                                     data.begin() + static_cast<std::ptrdiff_t>(value), '\n');
-    return {own.file, own.line + static_cast<int>(newlines), static_cast<int>(value - lineStart + 1)};
-  }
-  return own;
+  const std::string_view written(at, std::min<std::size_t>(static_cast<std::size_t>(shown.size()),
+                                                           static_cast<std::size_t>(end - at)));
+  if (written == std::string_view(shown.constData(), static_cast<std::size_t>(shown.size())) &&
+      at + written.size() < end && at[written.size()] == quote)
+    at += toBytes(text.left(offset)).size();
+  return locationIn(element, at);
 }
 
 bool ReportedOnce::first(const SourceMap& sources, const XMLNode& node, const QString& what) {

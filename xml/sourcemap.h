@@ -82,6 +82,9 @@ public:
   void reportAtAttribute(Diagnostics& diagnostics, Severity severity, const XMLElement& element,
                          const char* attribute, const QString& value, qsizetype offset,
                          const QString& text) const;
+  // Where the name of `attribute` of `element` stands; the element's own
+  // place for an attribute not read from a file.
+  SourceLocation attributeLocation(const XMLElement& element, std::string_view attribute) const;
 
 private:
   struct File {
@@ -99,9 +102,14 @@ private:
 
   // Where the value of `attribute` starts in the element's start tag, plus
   // `offset` characters when the file holds exactly `text` there; the
-  // element's own place when the file no longer shows the attribute.
+  // element's own place when the file does not show the attribute.
   SourceLocation attributeLocation(const XMLElement& element, const char* attribute,
                                    const QString& text, qsizetype offset) const;
+  // The attribute's name in the text of the element's file; null when the
+  // attribute was not read from there.
+  const char* attributeName(const XMLElement& element, std::string_view attribute) const;
+  // The place of `at`, a position in the text of the element's file.
+  SourceLocation locationIn(const XMLElement& element, const char* at) const;
 
   std::vector<File> files_;
   std::vector<Origin> origins_;

@@ -76,6 +76,9 @@ private:
   XMLNode* lastChild_ = nullptr;
 };
 
+// An attribute read from a file keeps its place without a field for it: its
+// name is a view into the file's text (xml/sourcemap.h finds the line and
+// column from it when one is reported). Keep names such views.
 struct XMLAttribute {
   std::string_view name;
   std::string_view value;
