@@ -61,6 +61,8 @@ e2e/cases/diagnostics_new_user_mistakes/place.xml    mistakes -diagnostics locat
 e2e/cases/diagnostics_preprocessor_warnings/place.xml  mistakes -diagnostics locates: misspelt attributes
 e2e/cases/diagnostics_attribute_values/map.xml       a mistake -diagnostics locates: an access misspelt
 e2e/cases/diagnostics_attribute_values/place.xml     mistakes -diagnostics locates: alignments and yes/no values
+e2e/cases/diagnostics_attribute_positions/map.xml    mistakes -diagnostics locates: attributes on continuation lines
+e2e/cases/diagnostics_attribute_positions/place.xml  mistakes -diagnostics locates: attributes on continuation lines
 e2e/cases/diagnostics_unterminated_attribute_value/place.xml  a mistake -diagnostics locates: an unterminated value
 e2e/cases/diagnostics_unterminated_comment/place.xml  a mistake -diagnostics locates: an unterminated comment
 "
