@@ -3,7 +3,6 @@
 #include <QSet>
 #include <algorithm>
 #include <map>
-#include <optional>
 #include <vector>
 
 #include "base/bytes.h"
@@ -125,8 +124,6 @@ const char* labelColour(BlockKind kind) {
 struct SegmentView {
   const SegmentUsage* segment;
   size_t index;  // in the report, for element ids
-  std::optional<uint64_t> limit;  // bytes
-  uint64_t overflow;
   Budget budget;
 };
 
@@ -138,12 +135,12 @@ QByteArray sectionId(const SegmentView& view, const Block& block) {
 // "RAM is over its limit: 15,828 B used, limit 14,745 B (90.0%)".
 QByteArray verdictOf(const SegmentView& view) {
   const SegmentUsage& segment = *view.segment;
-  if (view.overflow > 0)
-    return "overflows by " + exactBytes(view.overflow);
+  if (segment.overflowBytes > 0)
+    return "overflows by " + exactBytes(segment.overflowBytes);
   if (view.budget == Budget::Over)
-    return "over its limit by " + exactBytes(segment.usedBytes() - *view.limit);
+    return "over its limit by " + exactBytes(segment.usedBytes() - segment.limit->bytes);
   if (view.budget == Budget::Near)
-    return view.limit ? "near its limit" : "nearly full";
+    return segment.limit ? "near its limit" : "nearly full";
   return "within budget";
 }
 
@@ -151,8 +148,8 @@ QByteArray figuresOf(const SegmentView& view) {
   const SegmentUsage& segment = *view.segment;
   QByteArray text = exactBytes(segment.usedBytes()) + " of " + exactBytes(segment.size) + " (" +
                     shareText(segment.usedBytes(), segment.size) + ")";
-  if (view.limit)
-    text += " \xc2\xb7 limit " + exactBytes(*view.limit) + " (" + toBytes(segment.limit->percentText) + "%)";
+  if (segment.limit)
+    text += " \xc2\xb7 limit " + exactBytes(segment.limit->bytes) + " (" + toBytes(segment.limit->percentText) + "%)";
   return text + " \xc2\xb7 " + exactBytes(segment.freeBytes) + " free";
 }
 
@@ -168,7 +165,8 @@ void writeBudgets(QByteArray& html, const std::vector<SegmentView>& views) {
             QByteArray::number(static_cast<qulonglong>(view.index)) + "\">" + escaped(toBytes(segment.name)) +
             "</a> <span class=\"state\">" + verdictOf(view) + "</span></div>\n<div class=\"figures\">" +
             figuresOf(view) + "</div>\n";
-    const double spill = view.overflow == 0 ? 0 : std::min(25.0, percentOf(view.overflow, segment.size));
+    const double spill =
+        segment.overflowBytes == 0 ? 0 : std::min(25.0, percentOf(segment.overflowBytes, segment.size));
     html += "<div class=\"meter\"><div class=\"track\" style=\"flex-basis: " +
             QByteArray::number(100.0 / (1 + spill / 100), 'f', 3) + "%\">";
     for (const auto& [kind, bytes] : {std::pair{BlockKind::Run, segment.runBytes},
@@ -177,15 +175,15 @@ void writeBudgets(QByteArray& html, const std::vector<SegmentView>& views) {
       if (bytes > 0)
         html += "<span class=\"" + className(kind) + "\" style=\"width: " + widthOf(bytes, segment.size) + "\"></span>";
     }
-    if (view.limit) {
-      html += "<span class=\"limit\" style=\"left: " + widthOf(*view.limit, segment.size) + "\" title=\"limit " +
-              exactBytes(*view.limit) + "\"></span>";
+    if (segment.limit) {
+      html += "<span class=\"limit\" style=\"left: " + widthOf(segment.limit->bytes, segment.size) +
+              "\" title=\"limit " + exactBytes(segment.limit->bytes) + "\"></span>";
     }
     html += "</div>";
-    if (view.overflow > 0) {
+    if (segment.overflowBytes > 0) {
       html += "<div class=\"spill\" style=\"flex-basis: " +
               QByteArray::number(100.0 * spill / (100 + spill), 'f', 3) + "%\" title=\"" +
-              exactBytes(view.overflow) + " past the end\"></div>";
+              exactBytes(segment.overflowBytes) + " past the end\"></div>";
     }
     html += "</div>\n</div>\n";
   }
@@ -258,7 +256,7 @@ void drawColumn(QByteArray& svg, const Column& column) {
   // The addresses above and below the column's left edge, leaving the sides
   // to the limit and to the names of thin sections.
   // A few bytes over still show, as a line like any thin mark.
-  const double spill = view.overflow == 0 ? 0 : std::max(column.scale.overflowHeight(), MarkSizes().line);
+  const double spill = segment.overflowBytes == 0 ? 0 : std::max(column.scale.overflowHeight(), MarkSizes().line);
   svg += "<text class=\"address\" x=\"" + x + "\" y=\"" + coordinate(TopMargin - 5) + "\">" +
          hexAddress(segment.start) + "</text>\n";
   // With overflow below it, the end is named beside the line that marks it.
@@ -314,7 +312,7 @@ void drawColumn(QByteArray& svg, const Column& column) {
   svg += "<rect class=\"outline\" x=\"" + x + "\" y=\"" + coordinate(TopMargin) + "\" width=\"" +
          coordinate(ColumnWidth) + "\" height=\"" + coordinate(ColumnHeight) + "\"/>\n";
   if (spill > 0) {
-    svg += "<g class=\"overflow\"><title>" + exactBytes(view.overflow) + " past the end of " +
+    svg += "<g class=\"overflow\"><title>" + exactBytes(segment.overflowBytes) + " past the end of " +
            escaped(toBytes(segment.name)) +
            (column.scale.overflowSqueezed() ? QByteArray(", squeezed: not to scale") : QByteArray()) +
            "</title><rect x=\"" + x + "\" y=\"" + coordinate(bottom) + "\" width=\"" + coordinate(ColumnWidth) +
@@ -322,16 +320,16 @@ void drawColumn(QByteArray& svg, const Column& column) {
            coordinate(bottom) + "\" x2=\"" + coordinate(column.x + ColumnWidth + 4) + "\" y2=\"" +
            coordinate(bottom) + "\"/><text x=\"" + coordinate(column.x + ColumnWidth + 5) + "\" y=\"" +
            coordinate(bottom + 14) + "\">overflow</text><text x=\"" + coordinate(column.x + ColumnWidth + 5) +
-           "\" y=\"" + coordinate(bottom + 28) + "\">" + exactBytes(view.overflow) + "</text>" +
+           "\" y=\"" + coordinate(bottom + 28) + "\">" + exactBytes(segment.overflowBytes) + "</text>" +
            (column.scale.overflowSqueezed()
                 ? "<text x=\"" + coordinate(column.x + ColumnWidth + 5) + "\" y=\"" + coordinate(bottom + 42) +
                       "\">not to scale</text>"
                 : QByteArray()) +
            "</g>\n";
   }
-  if (view.limit) {
-    const double y = TopMargin + column.scale.yOf(segment.start + *view.limit);
-    svg += "<g class=\"limit\"><title>limit " + exactBytes(*view.limit) + "</title><line x1=\"" +
+  if (segment.limit) {
+    const double y = TopMargin + column.scale.yOf(segment.start + segment.limit->bytes);
+    svg += "<g class=\"limit\"><title>limit " + exactBytes(segment.limit->bytes) + "</title><line x1=\"" +
            coordinate(column.x - 44) + "\" y1=\"" + coordinate(y) + "\" x2=\"" +
            coordinate(column.x + ColumnWidth + 4) + "\" y2=\"" + coordinate(y) + "\"/><text x=\"" +
            coordinate(column.x - 6) + "\" y=\"" + coordinate(y - 4) + "\">limit " +
@@ -644,9 +642,7 @@ QByteArray htmlReport(const MemoryReport& report) {
   const PageOrder order = pageOrder(report);
   std::vector<SegmentView> views;
   for (const SegmentUsage* segment : order.shown) {
-    views.push_back(SegmentView{segment, static_cast<size_t>(segment - report.segments.data()),
-                                segment->limit ? std::optional<uint64_t>(segment->limit->bytes) : std::nullopt,
-                                segment->overflowBytes, budgetOf(*segment)});
+    views.push_back(SegmentView{segment, static_cast<size_t>(segment - report.segments.data()), budgetOf(*segment)});
   }
   // The worst news first: what is over budget, else what is near it.
   QByteArray verdict;
