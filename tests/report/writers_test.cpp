@@ -1,25 +1,26 @@
-// The writers on the checked-in program (tests/e2e/cases/report_small, where
-// the table and JSON are golden files): the HTML page's promises, which a
-// byte-for-byte golden would restate.
+// The writers on the checked-in program (tests/report/data/small.elf; the
+// table and JSON of tests/e2e/cases/report_small are golden files): the HTML
+// page's promises, which a byte-for-byte golden would restate.
 #include <gtest/gtest.h>
 
 #include "report/elffile.h"
 #include "report/htmlreport.h"
 #include "report/memoryreport.h"
+#include "report/textreport.h"
 
 namespace {
 
 TEST(HtmlReport, SelfContainedPageNamingEverySegmentAndSectionEscaped) {
   QString error;
-  std::optional<ElfFile> elf = readElfFile(QStringLiteral(MKLD_SMALL_ELF), &error);
+  std::optional<ElfFile> elf = readElfFile(QStringLiteral(MKLD_SOURCE_DIR "/tests/report/data/small.elf"), &error);
   ASSERT_TRUE(elf) << error.toStdString();
-  elf->sections.push_back({QStringLiteral("<b>&\""), 0x20000, 0x20000, 4, false});
+  elf->sections.push_back({QStringLiteral("<b>&\""), 0x30000000, 0x30000000, 4, false});
   LayoutIntent intent;
-  intent.segments = {{QStringLiteral("FLASH"), 0x0, 0x800},
-                     {QStringLiteral("RAM"), 0x10000, 0x400},
-                     {QStringLiteral("A<B"), 0x20000, 0x10}};
+  intent.segments = {{QStringLiteral("FLASH"), 0x08000000, 0x10000},
+                     {QStringLiteral("RAM"), 0x20000000, 0x4000},
+                     {QStringLiteral("A<B"), 0x30000000, 0x10}};
   MemoryReport report = buildMemoryReport(QStringLiteral("small.elf"), *elf, intent);
-  report.segments[1].limit = SegmentLimit{QStringLiteral("25"), 0x100};
+  report.segments[1].limit = SegmentLimit{QStringLiteral("25"), 0x1000};
   const std::string page = htmlReport(report).toStdString();
 
   EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
@@ -27,9 +28,15 @@ TEST(HtmlReport, SelfContainedPageNamingEverySegmentAndSectionEscaped) {
   for (const char* fetch : {"src=", "href=\"http", "url(h", "@import"})
     EXPECT_EQ(page.find(fetch), std::string::npos) << fetch;
   for (const char* name : {">FLASH<", ">RAM<", ".text", ".rodata", ".data", ".bss", ".stack", "A&lt;B",
-                           "&lt;b&gt;&amp;&quot;", "0x00010300"})
+                           "&lt;b&gt;&amp;&quot;", "0x20003c00", ">small_lib_table<"})
     EXPECT_NE(page.find(name), std::string::npos) << name;
   EXPECT_EQ(page.find("<b>&"), std::string::npos);
+}
+
+TEST(TextReport, TopSaysWhenTheElfHasNoSizedSymbols) {
+  MemoryReport report;
+  report.sections.push_back({QStringLiteral(".text"), QStringLiteral("FLASH"), 0, 8, {}});
+  EXPECT_NE(textReport(report, TextOptions{5}).indexOf("Largest symbols: none"), -1);
 }
 
 }  // namespace
