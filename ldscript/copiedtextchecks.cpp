@@ -89,7 +89,7 @@ public:
     if (!section_.attributes.isKeep())
       return;
     const bool own = section_.attributes.hasInputSections();
-    const std::string list = own ? std::string(*section_.attributes.inputSections) : std::string(defaultInputSections(section_.name));
+    const std::string list(listedInputSections(section_));
     if (list.empty() || unexpanded(list))
       return;
     const std::optional<LdFault> fault = checkKeptInputSections(list);

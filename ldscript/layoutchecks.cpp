@@ -52,6 +52,7 @@ public:
     }
     segmentTotals();
     endPlacement();
+    tbssMissing();
   }
 
 private:
@@ -173,9 +174,7 @@ private:
   // has no contents for, so loading it is no cure.
   static bool holdsNoStoredContents(const LayoutSection& section) {
     const std::string_view name = section.name;
-    const std::string_view list = section.attributes.hasInputSections()
-                                      ? std::string_view(*section.attributes.inputSections)
-                                      : defaultInputSections(name);
+    const std::string_view list = listedInputSections(section);
     for (const std::string_view kind : {".bss", ".sbss", ".tbss", ".noinit", ".heap", ".stack"}) {
       if (name.substr(0, kind.size()) == kind)
         return true;
@@ -240,6 +239,28 @@ private:
         warn(section, notPlaced + QStringLiteral("section %1 after it has no fixed size").arg(nameOf(*miss.blocker)));
         note(*miss.blocker, QStringLiteral("section %1 ").arg(nameOf(*miss.blocker)) + sizeProblem(*miss.blocker));
       }
+    }
+  }
+
+  // Code reaches a thread-local variable at its offset in the TLS block
+  // that .tdata starts, so .tbss must follow .tdata where it runs.
+  void tbssMissing() {
+    if (!model_.tdataWithoutTbss)
+      return;
+    const LayoutSection& tdata = *model_.tdataWithoutTbss;
+    const QString missing = QStringLiteral("section %1 takes thread-local data (.tdata) but no section takes .tbss: ")
+                                .arg(nameOf(tdata));
+    if (form_ == ScriptForm::Portable) {
+      warn(tdata, missing + QStringLiteral("the script adds the .tbss input sections to %1, so that the TLS block "
+                                           "is whole and has its room, and their zeros are stored in the image; "
+                                           "place a .tbss right after where %1 runs to keep them out of it")
+                                .arg(nameOf(tdata)));
+    } else {
+      warn(tdata, missing + QStringLiteral("GNU ld places the zero-initialised thread-local variables apart from "
+                                           "the TLS block (at address 0 when the unplaced sections are checked), "
+                                           "and the program reaches them at wrong addresses; place a .tbss right "
+                                           "after where %1 runs, or use -portable-script")
+                                .arg(nameOf(tdata)));
     }
   }
 

@@ -120,6 +120,12 @@ struct LayoutModel {
   std::vector<const MemoryMapElement*> symbols;
   std::vector<const MemoryMapElement*> asserts;
   const Document* placement = nullptr;  // the file they come from, for locations
+  // The first section that takes .tdata input sections when no section and
+  // no /DISCARD/ takes .tbss ones; null otherwise. The linkers then place
+  // .tbss apart from .tdata's block (GNU ld at address 0 in the default
+  // form), so the portable form adds .tbss to it. Looked for only in the
+  // portable form and with -diagnostics.
+  const LayoutSection* tdataWithoutTbss = nullptr;
 
   // Storage for the views above.
   std::unordered_map<const MemoryMapElement*, std::string> segmentNames;

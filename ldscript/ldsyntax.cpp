@@ -1,5 +1,7 @@
 #include "ldscript/ldsyntax.h"
 
+#include <fnmatch.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -435,6 +437,57 @@ private:
 }  // namespace
 
 InputSectionList readInputSections(std::string_view text) { return ListReader(text).read(); }
+
+bool patternTakes(std::string_view pattern, std::string_view name) {
+  // Up to its first wildcard (or escape) a pattern matches only itself: most
+  // patterns are told apart there, without fnmatch and its copies.
+  std::size_t at = 0;
+  for (; at < pattern.size(); ++at) {
+    const char wanted = at < name.size() ? name[at] : at - name.size() < 2 ? ".*"[at - name.size()] : '\0';
+    if (pattern[at] == wanted && wanted != '*')
+      continue;
+    if (pattern[at] == '*' || pattern[at] == '?' || pattern[at] == '[' || pattern[at] == '\\')
+      break;
+    return false;
+  }
+  if (at == pattern.size())
+    return at == name.size();
+  const std::string text(pattern);
+  const std::string plain(name);
+  return fnmatch(text.c_str(), plain.c_str(), 0) == 0 || fnmatch(text.c_str(), (plain + ".*").c_str(), 0) == 0;
+}
+
+bool listTakes(std::string_view text, std::string_view name) {
+  std::size_t depth = 0;
+  std::size_t skipBelow = 0;  // > 0: inside a group of file names, which closes below this depth
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const char c = text[at];
+    if (!isWildChar(c)) {
+      if (c == '(')
+        ++depth;
+      else if (c == ')' && depth > 0 && --depth < skipBelow)
+        skipBelow = 0;
+      ++at;
+      continue;
+    }
+    const std::size_t start = at;
+    while (at < text.size() && isWildChar(text[at]))
+      ++at;
+    const std::string_view word = text.substr(start, at - start);
+    std::size_t next = at;
+    while (next < text.size() && isBlank(text[next]))
+      ++next;
+    if (next < text.size() && text[next] == '(') {  // a file pattern or a keyword
+      if (skipBelow == 0 && (word == "EXCLUDE_FILE"sv || word == "INPUT_SECTION_FLAGS"sv))
+        skipBelow = depth + 1;
+      continue;
+    }
+    if (depth > 0 && skipBelow == 0 && patternTakes(word, name))
+      return true;
+  }
+  return false;
+}
 
 std::optional<LdFault> checkKeptInputSections(std::string_view text) {
   const InputSectionList list = readInputSections(text);

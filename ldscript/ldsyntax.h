@@ -39,6 +39,16 @@ struct InputSectionList {
 };
 InputSectionList readInputSections(std::string_view text);
 
+// Whether a section pattern matches input sections called `name` or
+// `name`.SUFFIX (as -fdata-sections names them). Patterns match as ld
+// matches them, with fnmatch; one that matches the text "NAME.*" itself
+// counts for the suffixed names.
+bool patternTakes(std::string_view pattern, std::string_view name);
+// Whether a section pattern of the list takes `name` (patternTakes), from
+// whatever file. Those inside EXCLUDE_FILE(...) and INPUT_SECTION_FLAGS(...)
+// are no section patterns.
+bool listTakes(std::string_view text, std::string_view name);
+
 // The fault of wrapping `text` in one KEEP(...): a second description, a
 // KEEP inside, or a text that is no list of descriptions.
 std::optional<LdFault> checkKeptInputSections(std::string_view text);

@@ -8,6 +8,7 @@
 #include "ldscript/copiedtextchecks.h"
 #include "ldscript/endplacement.h"
 #include "ldscript/layoutchecks.h"
+#include "ldscript/ldsyntax.h"
 #include "ldscript/scriptstream.h"
 #include "ldscript/portabletext.h"
 #include "ldscript/scripttext.h"
@@ -51,6 +52,29 @@ void checkStatements(const LayoutModel& model, Diagnostics& diagnostics) {
   }
 }
 
+const LayoutSection* findTdataWithoutTbss(const LayoutModel& model) {
+  const LayoutSection* tdata = nullptr;
+  for (const LayoutSection* section : model.order) {
+    if (section->run == RunForm::Reserve)
+      continue;
+    const std::string_view list = listedInputSections(*section);
+    // *(NAME NAME.*): what NAME.* takes, NAME takes as well.
+    auto takes = [&](std::string_view name) {
+      return list.empty() ? patternTakes(section->name, name) : listTakes(list, name);
+    };
+    if (takes(".tbss"))
+      return nullptr;
+    if (!tdata && takes(".tdata"))
+      tdata = section;
+  }
+  for (const MemoryMapElement* discard : model.discards) {
+    const std::string_view* list = discard->attribute("inputsections");
+    if (list && listTakes(*list, ".tbss"))
+      return nullptr;
+  }
+  return tdata;
+}
+
 }  // namespace
 
 LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnostics) {
@@ -59,6 +83,8 @@ LayoutModel computeLayout(const LinkerScriptInputs& inputs, Diagnostics& diagnos
   checkStatements(model, diagnostics);
   markEndPlacement(model, diagnostics);
   layoutSections(model, inputs, &diagnostics);
+  if (inputs.portableScript || diagnostics.located())
+    model.tdataWithoutTbss = findTdataWithoutTbss(model);
   checkLayout(model, diagnostics,
               inputs.portableScript           ? ScriptForm::Portable
               : inputs.checkSectionAlignment ? ScriptForm::AlignmentChecked

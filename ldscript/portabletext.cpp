@@ -70,12 +70,17 @@ void writeMemoryBlock(ScriptStream& out, const LayoutModel& model, const ScriptO
   out << "}\n\n";
 }
 
-void writeSection(ScriptStream& out, const LayoutSection& section, std::string_view defaultFillPattern) {
+// `withTbss`: the .tbss input sections join the list (LayoutModel::tdataWithoutTbss),
+// so that the TLS block is one section, its zeros stored with .tdata's image.
+void writeSection(ScriptStream& out, const LayoutSection& section, std::string_view defaultFillPattern,
+                  bool withTbss) {
   if (followsSomething(section))
     writeInputAlignment(out, section);
   writeStatementHead(out, section, true);
   writeBraces(out, section);
   writeInputSections(out, section);
+  if (withTbss)
+    out << "    *(.tbss .tbss.* .gnu.linkonce.tb.*) *(.tcommon)\n";
   writeMinimumSize(out, section, "    "sv, "."sv);
   out << "  } > " << runRegion(section);
   // An empty fill attribute asks for no fill: "=" alone would not parse.
@@ -109,7 +114,7 @@ void writePortableScriptText(ScriptStream& out, const LayoutModel& model, const 
     if (reserve)
       writeReservation(out, *section, true);
     else
-      writeSection(out, *section, defaultFillPattern);
+      writeSection(out, *section, defaultFillPattern, section == model.tdataWithoutTbss);
     writeSymbolAliases(out, *section);
     writeSegmentUsed(out, *section, reserve, !reserve);
     if (options.checkSegmentOverflow)

@@ -76,6 +76,11 @@ void writeInputSections(ScriptStream& out, const LayoutSection& section) {
   out << '\n';
 }
 
+std::string_view listedInputSections(const LayoutSection& section) {
+  return section.attributes.hasInputSections() ? std::string_view(*section.attributes.inputSections)
+                                               : defaultInputSections(section.name);
+}
+
 void writeBraces(ScriptStream& out, const LayoutSection& section) {
   out << "  {\n";
   out << "    __" << section.stem << "_start__ = .;\n";

@@ -35,6 +35,9 @@ void writeInputSections(ScriptStream& out, const LayoutSection& section);
 // The input-section list of a section without inputsections, chosen by its
 // name; empty for a name without one (then "*(NAME NAME.*)").
 std::string_view defaultInputSections(std::string_view name);
+// The section's inputsections, else the default list of its name; empty
+// when it has neither (writeInputSections then writes "*(NAME NAME.*)").
+std::string_view listedInputSections(const LayoutSection& section);
 // `counter` = the section's minimum size (its size attribute) or more, and
 // = the size of each of a run section's clients or more: "." inside an
 // output section, a symbol outside one.

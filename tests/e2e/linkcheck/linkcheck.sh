@@ -251,11 +251,15 @@ done
 
 # --- The runtime features ------------------------------------------------
 # Rows: label | mkld flags | linker. Every row links, with one PT_TLS whose
-# image is .tdata's stored copy, .tbss after .tdata, nothing of .discard_me,
-# the program's handler over the script's default and the provided size.
+# image is .tdata's stored copy and that holds the zero-initialised variable
+# and ends before .data, .tbss (where placed) after .tdata, nothing of
+# .discard_me, the program's handler over the script's default and the
+# provided size. Without .tbss, the portable form adds it to .tdata.
 compile "$work/runtime.o" -DPLAIN -DRUNTIME
 runtime="-memory-map-file $here/memory-map.xml -section-placement-file $here/runtime-placement.xml"
-for row in "default|-run-sections-as-symbols|link" "portable|-portable-script|link" "portable|-portable-script|link_lld"; do
+for row in "default|-run-sections-as-symbols|link" "portable|-portable-script|link" "portable|-portable-script|link_lld" \
+  "portable-no-tbss|-portable-script -section-placement-macros NO_TBSS|link" \
+  "portable-no-tbss|-portable-script -section-placement-macros NO_TBSS|link_lld"; do
   label=runtime-${row%%|*}-${row##*|} flags=${row#*|}
   flags=${flags%|*} linker=${row##*|}
   elf=$work/$label.elf
@@ -263,9 +267,13 @@ for row in "default|-run-sections-as-symbols|link" "portable|-portable-script|li
     { fail "$label: mkld or the link failed"; continue; }
   set -- $("${prefix}readelf" -lW "$elf" | awk '$1 == "TLS" { print $3, $4, $6 }')
   [ $# -eq 3 ] && expect_eq "$label: TLS image" "${2#0x}" "0x$(field "$elf" .tdata 4)" || fail "$label: no PT_TLS"
+  [ $# -eq 3 ] && [ $((0x$(symbol "$elf" tls_zero) + 8)) -le $(($3)) ] &&
+    [ $(($1 + $3)) -le $((0x$(field "$elf" .data 3))) ] || fail "$label: the TLS block ($*) misses tls_zero or runs into .data"
   tbss=$(field "$elf" .tbss 3)
-  [ $# -eq 3 ] && expect_eq "$label: TLS size" "${3#0x}" "0x$tbss + 0x$(field "$elf" .tbss 2) - $1"
-  [ $((0x$tbss)) -ge $((0x$(field "$elf" .tdata 3) + 4)) ] || fail "$label: .tbss at 0x$tbss overlaps .tdata"
+  if [ -n "$tbss" ]; then
+    [ $# -eq 3 ] && expect_eq "$label: TLS size" "${3#0x}" "0x$tbss + 0x$(field "$elf" .tbss 2) - $1"
+    [ $((0x$tbss)) -ge $((0x$(field "$elf" .tdata 3) + 4)) ] || fail "$label: .tbss at 0x$tbss overlaps .tdata"
+  fi
   section_table "$elf" | grep -q discard_me && fail "$label: .discard_me was kept"
   expect_symbol "$elf" stack_size 0x800
   [ "$(symbol "$elf" handler)" != 00001234 ] || fail "$label: the script's handler replaced the program's"
