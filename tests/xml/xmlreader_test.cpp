@@ -118,7 +118,8 @@ TEST(LoadContext, ReadsFilesUpToTheirFirstNul) {
   };
   const struct {
     QString path;
-    const char* read;  // null: not read
+    const char* read;  // null: not read, for `reason`
+    const char* reason = "";
   } cases[] = {
       {write("plain.xml", "<a/>\r\n"), "<a/>\r\n"},
       {write("bom.xml", "\xEF\xBB\xBF<a/>"), "<a/>"},
@@ -126,9 +127,9 @@ TEST(LoadContext, ReadsFilesUpToTheirFirstNul) {
       {write("nul.xml", std::string("<a/>\0<b/>", 9)), "<a/>"},
       {write("m\xc3\xa9moire.xml", "<m/>"), "<m/>"},
       {QStringLiteral("/dev/zero"), ""},
-      {fromNativePath(dir.filePath(QStringLiteral("absent.xml"))), nullptr},
-      {fromNativePath(dir.path()), nullptr},
-      {write("x", "<a/>") + QChar(0) + QStringLiteral("y"), nullptr},
+      {fromNativePath(dir.filePath(QStringLiteral("absent.xml"))), nullptr, "No such file or directory"},
+      {fromNativePath(dir.path()), nullptr, "Is a directory"},
+      {write("x", "<a/>") + QChar(0) + QStringLiteral("y"), nullptr, "No such file or directory"},
   };
   Diagnostics diagnostics(false);
   LoadContext context(diagnostics);
@@ -138,7 +139,7 @@ TEST(LoadContext, ReadsFilesUpToTheirFirstNul) {
     const LoadContext::FileText file = context.readFile(arena, c.path);
     EXPECT_EQ(file.read, c.read != nullptr) << toStdBytes(c.path);
     if (!c.read) {
-      EXPECT_FALSE(file.readError.isEmpty());
+      EXPECT_EQ(file.readError.toStdString(), c.reason);
       continue;
     }
     read.append(c.path);
