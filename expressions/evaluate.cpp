@@ -121,6 +121,11 @@ public:
   }
 
   qsizetype offset() const { return lexer_.offset(); }
+  // Where the first token the parse left starts; -1 at the end of the text.
+  qsizetype unread() {
+    const Token& token = peek();
+    return token.kind == TokenKind::End ? -1 : lexer_.offsetOf(token);
+  }
   // Why the text does not parse; null when it does.
   const EvaluationError* syntaxError() const { return error_ ? &*error_ : lexer_.error(); }
 
@@ -309,10 +314,12 @@ bool isBool(Number::Kind kind) { return kind == Number::Kind::Bool; }
 // The value of `text` when it parses, evaluates and is of a kind the caller
 // accepts; otherwise none, with the reason in *error (when given).
 std::optional<Number> evaluateChecked(const QString& text, EvaluationError* error,
-                                      bool (*accepts)(Number::Kind)) {
+                                      bool (*accepts)(Number::Kind), qsizetype* unread = nullptr) {
   EvaluationError failure;
   Evaluator evaluator(text);
   const std::optional<Number> value = evaluator.evaluate();
+  if (unread)
+    *unread = evaluator.unread();
   if (const EvaluationError* syntax = evaluator.syntaxError())
     failure = *syntax;
   else if (!value)
@@ -330,8 +337,8 @@ std::optional<Number> evaluateChecked(const QString& text, EvaluationError* erro
 
 }  // namespace
 
-std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error) {
-  const std::optional<Number> value = evaluateChecked(text, error, isNumber);
+std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error, qsizetype* unread) {
+  const std::optional<Number> value = evaluateChecked(text, error, isNumber, unread);
   return value ? std::optional<uint64_t>(value->toUnsigned()) : std::nullopt;
 }
 

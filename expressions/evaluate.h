@@ -22,7 +22,11 @@ struct EvaluationError {
 constexpr int kMaxExpressionNesting = 256;
 
 // Signed, unsigned or floating-point results; the unsigned conversion.
-std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error = nullptr);
+// Text after a complete expression is not read: "64K" is 64, "0x2000_0000"
+// is 0x2000. With `unread`, a value comes with where that text starts, or
+// -1 when the whole text was read.
+std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error = nullptr,
+                                         qsizetype* unread = nullptr);
 // Signed, unsigned or floating-point results; the signed conversion.
 std::optional<int64_t> evaluateInt(const QString& text, EvaluationError* error = nullptr);
 // Bool results only (a comparison, not the text 1).

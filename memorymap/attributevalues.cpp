@@ -101,14 +101,8 @@ public:
   }
 
 private:
-  // "<ProgramSection name=".text">", made only for a warning: the rules run
-  // on every element.
-  QString owner() const {
-    QString owner = QLatin1Char('<') + fromBytes(element_.tagName());
-    if (const std::string_view* name = element_.attribute("name"))
-      owner += QLatin1String(" name=\"") + fromBytes(*name) + QLatin1Char('"');
-    return owner + QLatin1Char('>');
-  }
+  // Made only for a warning: the rules run on every element.
+  QString owner() const { return describeElement(element_); }
 
   // A loop's copies share their source's place and values: one report.
   void warn(const char* attribute, std::string_view value, const QString& text) {

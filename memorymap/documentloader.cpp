@@ -13,6 +13,7 @@
 #include "expressions/evaluate.h"
 #include "expressions/integerliteral.h"
 #include "memorymap/names.h"
+#include "memorymap/unreadtext.h"
 #include "xml/loadcontext.h"
 #include "xml/macros.h"
 #include "xml/preprocessor.h"
@@ -20,10 +21,13 @@
 
 namespace {
 
-// Where a start or size that does not evaluate is reported; no sink: not.
+// Where a start or size that does not evaluate, or that leaves text unread,
+// is reported; no sink: not.
 struct Reports {
   const SourceMap& sources;
   Diagnostics* diagnostics;
+  const CommandLineMacros& macros;
+  ReportedOnce& reported;
 };
 
 // A section's start and size go into the script as written, for ld to
@@ -43,9 +47,14 @@ std::optional<uint32_t> evaluateAddress(const MemoryMapElement& element, const c
                                         std::string_view text, const Reports& reports) {
   EvaluationError error;
   const QString expression = fromBytes(text);
-  const std::optional<uint64_t> result = evaluateUnsigned(expression, &error);
+  qsizetype unread = -1;
+  const std::optional<uint64_t> result = evaluateUnsigned(expression, &error, reports.diagnostics ? &unread : nullptr);
   if (!result && reports.diagnostics)
     reportUnevaluated(element, attribute, expression, error, reports);
+  // A section's text goes to ld, which reads "2K" itself.
+  if (result && unread >= 0 && element.kind() != MemoryMapElement::ProgramSection)
+    reportUnreadText(reports.sources, *reports.diagnostics, reports.reported, element, attribute, expression,
+                     static_cast<uint32_t>(*result), unread, reports.macros);
   if (!result)
     return std::nullopt;
   return static_cast<uint32_t>(*result);
@@ -207,35 +216,37 @@ bool Loader::importFiles() {
 }
 
 // Resolves starts and sizes, and checks the names, of a loaded tree.
-void resolve(LoadContext& context, const Document& document) {
+void resolve(LoadContext& context, const Document& document, const CommandLineMacros& macros) {
   Diagnostics& diagnostics = context.diagnostics();
   Diagnostics* const sink = diagnostics.located() ? &diagnostics : nullptr;
-  resolveAddresses(document.rootElement(), 0, Reports{document.sources(), sink});
+  ReportedOnce reported;
+  resolveAddresses(document.rootElement(), 0, Reports{document.sources(), sink, macros, reported});
   if (sink)
     checkNames(document, *sink);
 }
 
 template <typename Loaded>
 std::optional<Loaded> loadDocument(LoadContext& context, const QString& path, const QString& macros,
-                                   const char* failure) {
+                                   const char* macroOption, const char* failure) {
   Loaded document(context.sources());
   if (!Loader(context, document, macros).load(path)) {
     context.diagnostics().reportPlain(Severity::Error, QLatin1String(failure));
     return std::nullopt;
   }
-  resolve(context, document);
+  resolve(context, document, CommandLineMacros{parseMacroList(macros), macroOption});
   return std::optional<Loaded>(std::move(document));
 }
 
 }  // namespace
 
 std::optional<MemoryMap> loadMemoryMap(LoadContext& context, const QString& path, const QString& macros) {
-  return loadDocument<MemoryMap>(context, path, macros, "cannot load memory map file");
+  return loadDocument<MemoryMap>(context, path, macros, "-memory-map-macros", "cannot load memory map file");
 }
 
 std::optional<SectionPlacement> loadSectionPlacement(LoadContext& context, const QString& path,
                                                      const QString& macros) {
-  return loadDocument<SectionPlacement>(context, path, macros, "cannot load section placement file");
+  return loadDocument<SectionPlacement>(context, path, macros, "-section-placement-macros",
+                                        "cannot load section placement file");
 }
 
 MemoryMap memoryMapOfSegments(LoadContext& context, const QString& segments) {
@@ -264,7 +275,7 @@ MemoryMap memoryMapOfSegments(LoadContext& context, const QString& segments) {
       segment->setAttribute(arena, "access", "ReadOnly");
     root->appendChild(segment);
   }
-  resolve(context, memoryMap);
+  resolve(context, memoryMap, CommandLineMacros{});
   return memoryMap;
 }
 

@@ -127,11 +127,8 @@ void SourceMap::reportExpression(Diagnostics& diagnostics, const XMLElement& ele
   const qsizetype offset = std::clamp<qsizetype>(error.offset, 0, text.size());
   const QString rest = text.mid(offset).trimmed();
   QString message = QLatin1String("cannot evaluate ") + QLatin1String(attribute) +
-                    QLatin1String("=\"") + text + QLatin1String("\" of <") +
-                    fromBytes(element.tagName());
-  if (const std::string_view* name = element.attribute("name"))
-    message += QLatin1String(" name=\"") + fromBytes(*name) + QLatin1Char('"');
-  message += QLatin1String(">: ") + error.message;
+                    QLatin1String("=\"") + text + QLatin1String("\" of ") + describeElement(element) +
+                    QLatin1String(": ") + error.message;
   message += rest.isEmpty() ? QLatin1String(" at the end of the text")
                             : QLatin1String(" at \"") + rest + QLatin1Char('"');
   message += QLatin1String("; ") + consequence;
@@ -189,32 +186,55 @@ SourceLocation SourceMap::attributeLocation(const XMLElement& element, std::stri
 
 // The value starts after the name, '=' and its quote, blanks allowed around
 // '=' as the reader allows them.
-SourceLocation SourceMap::attributeLocation(const XMLElement& element, const char* attribute,
-                                            const QString& text, qsizetype offset) const {
-  const char* name = attributeName(element, attribute);
-  if (!name)
-    return location(element);
+const char* SourceMap::writtenValueStart(const XMLElement& element, const char* name, std::size_t nameLength) const {
   const std::string_view data = files_[element.file].text;
   const char* end = data.data() + data.size();
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-  const char* at = name + std::strlen(attribute);
+  const char* at = name + nameLength;
   while (at < end && blank(*at))
     ++at;
   if (at < end && *at == '=')
     ++at;
   while (at < end && blank(*at))
     ++at;
-  if (at == end || (*at != '"' && *at != '\''))
+  return at < end && (*at == '"' || *at == '\'') ? at + 1 : nullptr;
+}
+
+std::string_view SourceMap::writtenValue(const XMLElement& element, std::string_view attribute) const {
+  const char* name = attributeName(element, attribute);
+  const char* value = name ? writtenValueStart(element, name, attribute.size()) : nullptr;
+  if (!value)
+    return {};
+  const std::string_view data = files_[element.file].text;
+  const std::string_view rest(value, static_cast<std::size_t>(data.data() + data.size() - value));
+  return rest.substr(0, rest.find(value[-1]));
+}
+
+SourceLocation SourceMap::attributeLocation(const XMLElement& element, const char* attribute,
+                                            const QString& text, qsizetype offset) const {
+  const char* name = attributeName(element, attribute);
+  if (!name)
+    return location(element);
+  const char* at = writtenValueStart(element, name, std::strlen(attribute));
+  if (!at)
     return locationIn(element, name);
-  const char quote = *at++;
   // The offset counts only when the file holds exactly `text` there.
+  const std::string_view data = files_[element.file].text;
+  const char* end = data.data() + data.size();
   const QByteArray shown = toBytes(text);
   const std::string_view written(at, std::min<std::size_t>(static_cast<std::size_t>(shown.size()),
                                                            static_cast<std::size_t>(end - at)));
   if (written == std::string_view(shown.constData(), static_cast<std::size_t>(shown.size())) &&
-      at + written.size() < end && at[written.size()] == quote)
+      at + written.size() < end && at[written.size()] == at[-1])
     at += toBytes(text.left(offset)).size();
   return locationIn(element, at);
+}
+
+QString describeElement(const XMLElement& element) {
+  QString described = QLatin1Char('<') + fromBytes(element.tagName());
+  if (const std::string_view* name = element.attribute("name"))
+    described += QLatin1String(" name=\"") + fromBytes(*name) + QLatin1Char('"');
+  return described + QLatin1Char('>');
 }
 
 bool ReportedOnce::first(const SourceMap& sources, const XMLNode& node, const QString& what) {

@@ -82,9 +82,18 @@ public:
   void reportAtAttribute(Diagnostics& diagnostics, Severity severity, const XMLElement& element,
                          const char* attribute, const QString& value, qsizetype offset,
                          const QString& text) const;
+  // Where the value of `attribute` starts in the element's start tag, plus
+  // `offset` characters when the file holds exactly `text` there; the
+  // element's own place when the file does not show the attribute.
+  SourceLocation attributeLocation(const XMLElement& element, const char* attribute,
+                                   const QString& text, qsizetype offset) const;
   // Where the name of `attribute` of `element` stands; the element's own
   // place for an attribute not read from a file.
   SourceLocation attributeLocation(const XMLElement& element, std::string_view attribute) const;
+  // The value of `attribute` as the file writes it, before entities are
+  // decoded and $(NAME) references expanded; empty for an attribute not
+  // read from a file.
+  std::string_view writtenValue(const XMLElement& element, std::string_view attribute) const;
 
 private:
   struct File {
@@ -100,20 +109,21 @@ private:
     std::uint32_t origin;  // the directive element's own origin
   };
 
-  // Where the value of `attribute` starts in the element's start tag, plus
-  // `offset` characters when the file holds exactly `text` there; the
-  // element's own place when the file does not show the attribute.
-  SourceLocation attributeLocation(const XMLElement& element, const char* attribute,
-                                   const QString& text, qsizetype offset) const;
   // The attribute's name in the text of the element's file; null when the
   // attribute was not read from there.
   const char* attributeName(const XMLElement& element, std::string_view attribute) const;
+  // Just after the opening quote of the value of the attribute whose name
+  // is at `name` in the element's file; null when no quoted value follows.
+  const char* writtenValueStart(const XMLElement& element, const char* name, std::size_t nameLength) const;
   // The place of `at`, a position in the text of the element's file.
   SourceLocation locationIn(const XMLElement& element, const char* at) const;
 
   std::vector<File> files_;
   std::vector<Origin> origins_;
 };
+
+// "<MemorySegment name="FLASH">": the element as messages name it.
+QString describeElement(const XMLElement& element);
 
 // Remembers what was reported at which place: the copies a loop makes share
 // their source's place and would repeat each report.

@@ -17,7 +17,8 @@ namespace {
 // What the three entry points make of `text`, in one line: "true"/"false"
 // for a condition; the signed result for a number, followed by " bits 0x..."
 // when the unsigned result is not the same bits (floating point, a one-byte
-// value); otherwise "OFFSET: MESSAGE". A condition must not be a number and
+// value), then " unread from N" when text after the expression was not
+// read; otherwise "OFFSET: MESSAGE". A condition must not be a number and
 // a number must not be a condition.
 std::string result(const std::string& bytes) {
   const QString text = fromBytes(bytes);
@@ -26,7 +27,8 @@ std::string result(const std::string& bytes) {
     return std::string(*condition ? "true" : "false") + (evaluateUnsigned(text) ? " and a number" : "");
   const std::string asCondition = std::to_string(error.offset) + ": " + toStdBytes(error.message);
   const std::optional<int64_t> signedValue = evaluateInt(text, &error);
-  const std::optional<uint64_t> unsignedValue = evaluateUnsigned(text);
+  qsizetype unread = -1;
+  const std::optional<uint64_t> unsignedValue = evaluateUnsigned(text, nullptr, &unread);
   if (!signedValue)
     return unsignedValue ? "unsigned only" : std::to_string(error.offset) + ": " + toStdBytes(error.message);
   std::string out = std::to_string(*signedValue);
@@ -37,6 +39,8 @@ std::string result(const std::string& bytes) {
     std::snprintf(bits, sizeof bits, " bits 0x%llx", static_cast<unsigned long long>(*unsignedValue));
     out += bits;
   }
+  if (unread >= 0)
+    out += " unread from " + std::to_string(unread);
   return asCondition == "0: bad expression type" ? out : out + " and a condition";
 }
 

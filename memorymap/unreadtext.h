@@ -1,0 +1,29 @@
+// The -diagnostics rule for a start or size that mkld evaluates itself and
+// whose text goes on after a complete expression ("64K", "0x2000_0000",
+// "256 1024", "0x10000000)"): the evaluator takes the expression and drops
+// the rest, so the value is not what the text shows.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "xml/macros.h"
+
+class Diagnostics;
+class ReportedOnce;
+class SourceMap;
+class XMLElement;
+
+// The macros of the command line for one document, and the option that set
+// them: text that came from one of them is traced back to it.
+struct CommandLineMacros {
+  MacroTable table;
+  const char* option = "";
+};
+
+// Warns at the unread part of `attribute` of `element`: `text` is its value
+// after expansion, `value` what was read, `unread` where the rest starts.
+// A loop's copies share a place and report once (`reported`).
+void reportUnreadText(const SourceMap& sources, Diagnostics& diagnostics, ReportedOnce& reported,
+                      const XMLElement& element, const char* attribute, const QString& text, uint64_t value,
+                      qsizetype unread, const CommandLineMacros& macros);
