@@ -12,6 +12,7 @@
 #include "base/fatalerror.h"
 #include "inputs/loadinputs.h"
 #include "ldscript/linkerscriptwriter.h"
+#include "memorymap/definednames.h"
 #include "memorymap/names.h"
 #include "mkld/commandline.h"
 #include "mkld/dependencyfile.h"
@@ -48,8 +49,12 @@ int run(const CommandLineOptions& options, Diagnostics& diagnostics) {
     checkDependencyFileIsNotTheScript(options);
     LoadContext context(diagnostics);
     const std::optional<LoadedInputs> loaded = loadInputs(context, options, options.verbose);
-    if (loaded && loaded->placement)
+    if (loaded)
+      checkSegmentNames(loaded->memoryMap, diagnostics);
+    if (loaded && loaded->placement) {
       checkPlacementSegments(loaded->memoryMap, *loaded->placement, diagnostics);
+      checkSectionNames(*loaded->placement, diagnostics);
+    }
     if (loaded)
       checkInputRoles(loaded->memoryMap, loaded->placement ? &*loaded->placement : nullptr, diagnostics);
     if (loaded && diagnostics.errorCount() == 0) {

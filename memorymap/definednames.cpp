@@ -1,0 +1,133 @@
+#include "memorymap/definednames.h"
+
+#include <QString>
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "base/bytes.h"
+#include "base/diagnostics.h"
+#include "base/hex.h"
+#include "memorymap/document.h"
+
+namespace {
+
+bool samePlace(const XMLNode& a, const XMLNode& b) {
+  return a.file == b.file && a.line == b.line && a.column == b.column;
+}
+
+// Reports `text` at the name of `element`, with a note at `other`.
+void reportAtName(const Document& document, Diagnostics& diagnostics, const MemoryMapElement& element,
+                  std::string_view name, const QString& text, const MemoryMapElement& other,
+                  const QString& otherText) {
+  const SourceMap& sources = document.sources();
+  std::vector<Diagnostic::Note> notes = sources.notes(element);
+  notes.insert(notes.begin(), {sources.attributeLocation(other, "name", fromBytes(name), 0), otherText});
+  diagnostics.reportLocated(Severity::Warning, sources.attributeLocation(element, "name", fromBytes(name), 0), text,
+                            std::move(notes));
+}
+
+// "[0x20000000, 0x20001000)"
+QString range(const MemoryMapElement& segment) {
+  return QLatin1Char('[') + hexText(segment.start()) + QLatin1String(", ") +
+         hexText(uint64_t(segment.start()) + segment.size()) + QLatin1Char(')');
+}
+
+}  // namespace
+
+void checkSectionNames(const SectionPlacement& placement, Diagnostics& diagnostics) {
+  if (!diagnostics.located())
+    return;
+  // The first section of each name, and the last one reported: a loop that
+  // repeats a name many times says so once.
+  struct First {
+    const MemoryMapElement* section;
+    const MemoryMapElement* reported;
+  };
+  std::unordered_map<std::string_view, First> firsts;
+  for (const MemoryMapElement* segment : placement.memorySegments(false)) {
+    for (const MemoryMapElement* section : placement.programSections(segment)) {
+      const std::string_view* name = section->attribute("name");
+      if (!name || name->empty()) {
+        const SourceMap& sources = placement.sources();
+        diagnostics.reportLocated(Severity::Warning,
+                                  name ? sources.attributeLocation(*section, "name", QString(), 0)
+                                       : sources.location(*section),
+                                  QStringLiteral("<ProgramSection> has no name: its statement in the script has "
+                                                 "none either, which ld cannot read; give it name=\"...\""),
+                                  sources.notes(*section));
+        continue;
+      }
+      const auto [found, inserted] = firsts.try_emplace(*name, First{section, nullptr});
+      if (inserted || (found->second.reported && samePlace(*found->second.reported, *section)))
+        continue;
+      found->second.reported = section;
+      const MemoryMapElement& first = *found->second.section;
+      const QString shown = fromBytes(*name);
+      QString text = QStringLiteral("section %1 is placed twice: ld makes one output section of a name, where the "
+                                    "script first places it, so one placement does nothing")
+                         .arg(shown);
+      if (samePlace(first, *section))
+        text += QLatin1String("; this element makes the name more than once: a loop's copies differ only in the "
+                              "loop variables that the name uses");
+      reportAtName(placement, diagnostics, *section, *name, text, first,
+                   QStringLiteral("section %1 is placed here first").arg(shown));
+    }
+  }
+}
+
+void checkSegmentNames(const MemoryMap& memoryMap, Diagnostics& diagnostics) {
+  if (!diagnostics.located())
+    return;
+  const QList<MemoryMapElement*> segments = memoryMap.memorySegments(false);
+  std::unordered_map<std::string_view, const MemoryMapElement*> firsts;
+  for (const MemoryMapElement* segment : segments) {
+    const std::string_view* name = segment->attribute("name");
+    if (!name)
+      continue;
+    const auto [found, inserted] = firsts.try_emplace(*name, segment);
+    if (inserted)
+      continue;
+    const QString shown = fromBytes(*name);
+    reportAtName(memoryMap, diagnostics, *segment, *name,
+                 QStringLiteral("segment %1 is defined twice: the first definition places the sections, and this "
+                                "one adds a second memory region %1 to the script, which ld warns about")
+                     .arg(shown),
+                 *found->second, QStringLiteral("segment %1 is defined here first").arg(shown));
+  }
+  // By start address: each segment is compared with the one that reaches
+  // furthest among those before it.
+  std::vector<const MemoryMapElement*> byStart;
+  for (const MemoryMapElement* segment : segments) {
+    if (segment->size() != 0)
+      byStart.push_back(segment);
+  }
+  std::stable_sort(byStart.begin(), byStart.end(),
+                   [](const MemoryMapElement* a, const MemoryMapElement* b) { return a->start() < b->start(); });
+  const MemoryMapElement* furthest = nullptr;
+  for (const MemoryMapElement* segment : byStart) {
+    const uint64_t furthestEnd = furthest ? uint64_t(furthest->start()) + furthest->size() : 0;
+    if (furthest && segment->start() < furthestEnd) {
+      const uint64_t overlap = std::min<uint64_t>(furthestEnd, uint64_t(segment->start()) + segment->size()) -
+                               segment->start();
+      const std::string_view* name = segment->attribute("name");
+      const std::string_view* otherName = furthest->attribute("name");
+      const QString shownOther = otherName ? fromBytes(*otherName) : QString();
+      const QString text =
+          QStringLiteral("segment %1 %2 overlaps segment %3 %4 by %5 bytes: ld may place sections of both at the "
+                         "same addresses")
+              .arg(name ? fromBytes(*name) : QString(), range(*segment), shownOther, range(*furthest),
+                   hexText(overlap));
+      const SourceMap& sources = memoryMap.sources();
+      std::vector<Diagnostic::Note> notes = sources.notes(*segment);
+      notes.insert(notes.begin(), {sources.attributeLocation(*furthest, std::string_view("start")),
+                                   QStringLiteral("segment %1 is defined here").arg(shownOther)});
+      diagnostics.reportLocated(Severity::Warning, sources.attributeLocation(*segment, std::string_view("start")),
+                                text, std::move(notes));
+    }
+    if (!furthest || uint64_t(segment->start()) + segment->size() > furthestEnd)
+      furthest = segment;
+  }
+}
