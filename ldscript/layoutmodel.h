@@ -12,13 +12,13 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "base/blocklist.h"
 #include "memorymap/memorymapelement.h"
 #include "memorymap/sectionattributes.h"
 
@@ -99,8 +99,8 @@ struct LayoutModel {
   // The MEMORY regions, and the segments whose symbols are written.
   std::vector<const MemoryMapElement*> regions;
   std::vector<const MemoryMapElement*> segments;
-  // Every section in list order (a deque, so that pointers stay valid).
-  std::deque<LayoutSection> sections;
+  // Every section in list order; pointers to them stay valid.
+  BlockList<LayoutSection> sections;
   // End placement: the sections that ask for the segment end and are not
   // placed there, each with the section whose size prevents it (itself, or
   // the nearest later one without a fixed size), chain by chain from the end.

@@ -32,6 +32,19 @@ LayoutSection* predecessorOf(const LayoutSection& section) {
   return previous && previous->discarded ? previous->predecessor : previous;
 }
 
+// Calls `visit` with each candidate of a runin text ("a;b": a, then b) in
+// order; empty candidates are skipped.
+template <typename Visit>
+void forEachCandidate(std::string_view runIn, Visit visit) {
+  while (!runIn.empty()) {
+    const size_t end = runIn.find(';');
+    const std::string_view candidate = runIn.substr(0, end);
+    runIn = end == std::string_view::npos ? std::string_view() : runIn.substr(end + 1);
+    if (!candidate.empty())
+      visit(candidate);
+  }
+}
+
 // Where the stored image starts, from what comes before it.
 void placeLoad(LayoutSection& section) {
   const SectionAttributes& attributes = section.attributes;
@@ -69,9 +82,21 @@ SectionLayout::SectionLayout(LayoutModel& model, const ScriptOptions& options, D
       missingRunInError_(options.missingRunInError),
       verbose_(options.verbose),
       diagnostics_(diagnostics && diagnostics->located() ? diagnostics : nullptr) {
-  firstByName_.reserve(model.sections.size());
-  for (LayoutSection& section : model.sections)
-    firstByName_.emplace(section.name, &section);  // keeps the first of a name
+  // Only the names that a runin candidate or a load_with asks for are
+  // indexed: a table entry per request, not one per section.
+  for (const LayoutSection& section : model.sections) {
+    if (const std::string_view* runIn = section.attributes.runIn)
+      forEachCandidate(*runIn, [this](std::string_view candidate) { firstByName_.emplace(candidate, nullptr); });
+    if (const std::string_view* loadWith = section.attributes.loadWith)
+      firstByName_.emplace(*loadWith, nullptr);
+  }
+  if (!firstByName_.empty()) {
+    for (LayoutSection& section : model.sections) {
+      const auto found = firstByName_.find(section.name);
+      if (found != firstByName_.end() && !found->second)
+        found->second = &section;  // the first of a name
+    }
+  }
   model.order.reserve(model.sections.size());
 }
 
@@ -162,7 +187,7 @@ LayoutSection* SectionLayout::advance(Frame& frame) {
           section.run = RunForm::Offset;
           finish(section);
           return nullptr;
-        } else if (model_.isRunSection(section)) {
+        } else if (section.clients) {  // LayoutModel::isRunSection, with the clients at hand
           section.run = RunForm::Reserve;
           frame.step = Frame::Step::Clients;
         } else {
@@ -283,31 +308,25 @@ QString SectionLayout::suggestRunSection(std::string_view runIn) const {
 const LayoutSection* SectionLayout::findStoredWith(const LayoutSection& section) const {
   const std::string_view name = *section.attributes.loadWith;
   QString text;
-  const auto found = firstByName_.find(name);
+  const LayoutSection* found = firstByName_.at(name);
   if (section.attributes.relocated())
     text = message({"section "sv, section.name, " has load_with and runs elsewhere (runin or runoffset)"sv});
-  else if (found == firstByName_.end())
+  else if (!found)
     text = message({"cannot find section "sv, name, " named by load_with of "sv, section.name});
   if (text.isEmpty())
-    return found->second;
+    return found;
   throw FatalError(errorAt(section, text, text));
 }
 
 // The first section named by a runin candidate ("a;b": a, else b), trying
 // the candidates in order; empty candidates are skipped.
 LayoutSection* SectionLayout::findRunSection(const LayoutSection& section) const {
-  std::string_view rest = *section.attributes.runIn;
-  while (!rest.empty()) {
-    const size_t end = rest.find(';');
-    const std::string_view candidate = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (candidate.empty())
-      continue;
-    const auto found = firstByName_.find(candidate);
-    if (found != firstByName_.end())
-      return found->second;
-  }
-  return nullptr;
+  LayoutSection* found = nullptr;
+  forEachCandidate(*section.attributes.runIn, [this, &found](std::string_view candidate) {
+    if (!found)
+      found = firstByName_.at(candidate);
+  });
+  return found;
 }
 
 void layoutSections(LayoutModel& model, const ScriptOptions& options, Diagnostics* diagnostics) {

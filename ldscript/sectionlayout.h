@@ -51,8 +51,8 @@ private:
   const bool missingRunInError_;
   const bool verbose_;
   Diagnostics* const diagnostics_;
-  // The first section of each name, for run-section lookups; keys are views
-  // of the sections' names.
+  // The first section of each name that a runin candidate or a load_with
+  // names, null for none; keys are views of those attribute texts.
   std::unordered_map<std::string_view, LayoutSection*> firstByName_;
   std::vector<Frame> stack_;
 };
