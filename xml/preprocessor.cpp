@@ -374,7 +374,9 @@ void Preprocessor::Run::drain(XMLNode& source, XMLNode& destination, MacroTable&
 
 void Preprocessor::Run::keep(XMLElement* element, XMLNode& destination, const MacroTable& table,
                              const Scope& scope) {
-  processChildren(*element, table, scope.deeper());
+  // Most elements are leaves: they have no list to rebuild and no scope.
+  if (element->firstChild())
+    processChildren(*element, table, scope.deeper());
   destination.appendChild(element);
 }
 
