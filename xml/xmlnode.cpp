@@ -1,6 +1,7 @@
 #include "xml/xmlnode.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -72,8 +73,12 @@ XMLNode* XMLNode::takeChildren() {
 }
 
 const std::string_view* XMLElement::attribute(std::string_view name) const {
+  // Names of one length differ mostly in their first byte ("name", "load",
+  // "size"): comparing it first saves most calls of memcmp.
+  const std::size_t size = name.size();
   for (const XMLAttribute& attribute : *this) {
-    if (attribute.name == name)
+    if (attribute.name.size() == size &&
+        (size == 0 || (attribute.name[0] == name[0] && std::memcmp(attribute.name.data(), name.data(), size) == 0)))
       return &attribute.value;
   }
   return nullptr;

@@ -194,15 +194,21 @@ private:
       notices_.push_back(remark(at, std::move(text)));
   }
 
+  // The scans below run over every byte of every tag: a local cursor keeps
+  // them to a load, a test and an increment per byte.
   std::string_view readName() {
-    const char* start = p_;
-    while (is(*p_, kNameChar))
-      ++p_;
-    return std::string_view(start, static_cast<size_t>(p_ - start));
+    const char* const start = p_;
+    const char* p = start;
+    while (is(*p, kNameChar))
+      ++p;
+    p_ = p;
+    return std::string_view(start, static_cast<size_t>(p - start));
   }
   void skipSpace() {
-    while (is(*p_, kSpace))
-      ++p_;
+    const char* p = p_;
+    while (is(*p, kSpace))
+      ++p;
+    p_ = p;
   }
   void stepOver() {
     if (p_ < end_)
@@ -485,13 +491,21 @@ Reader::Outcome Reader::startTag(const char* open) {
     }
     lastValue = p_;
     ++p_;
-    const char* valueEnd = find(quote);
+    // Values are short: one loop finds the closing quote and tells whether
+    // a reference needs decoding, where two searches cost more.
+    const char* valueEnd = p_;
+    while (*valueEnd != quote && *valueEnd != '&' && valueEnd < end_)
+      ++valueEnd;
+    const bool plain = *valueEnd != '&';
+    if (!plain)
+      valueEnd = find(quote, valueEnd);
     if (valueEnd == end_) {
       unterminated(lastValue, QLatin1String("unterminated attribute value: the value of \"") +
                                   quotedName(name) +
                                   QLatin1String("\" starts here and has no closing quote"));
     }
-    const std::string_view value = decodeText(p_, valueEnd, tree_.arena());
+    const std::string_view value = plain ? std::string_view(p_, static_cast<size_t>(valueEnd - p_))
+                                         : decodeText(p_, valueEnd, tree_.arena());
     p_ = valueEnd;
     stepOver();
     skipSpace();
@@ -557,9 +571,13 @@ void Reader::addAttribute(std::string_view name, std::string_view value) {
   constexpr size_t kLinearSearchLimit = 16;
   size_t existing = attributes_.size();
   if (attributes_.size() <= kLinearSearchLimit) {
+    // Names of one length mostly differ in their first byte.
     existing = static_cast<size_t>(
         std::find_if(attributes_.begin(), attributes_.end(),
-                     [name](const XMLAttribute& attribute) { return attribute.name == name; }) -
+                     [name](const XMLAttribute& attribute) {
+                       return attribute.name.size() == name.size() && attribute.name[0] == name[0] &&
+                              attribute.name == name;
+                     }) -
         attributes_.begin());
   } else {
     if (attributeIndex_.empty()) {
