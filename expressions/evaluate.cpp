@@ -4,6 +4,7 @@
 #include <climits>
 #include <limits>
 
+#include "base/bytes.h"
 #include "expressions/integerliteral.h"
 #include "expressions/lexer.h"
 #include "expressions/number.h"
@@ -340,6 +341,20 @@ std::optional<Number> evaluateChecked(const QString& text, EvaluationError* erro
 std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error, qsizetype* unread) {
   const std::optional<Number> value = evaluateChecked(text, error, isNumber, unread);
   return value ? std::optional<uint64_t>(value->toUnsigned()) : std::nullopt;
+}
+
+std::optional<uint64_t> evaluateUnsigned(std::string_view bytes, EvaluationError* error, qsizetype* unread) {
+  // The strict literal reads exactly the decimal, octal and "0x" numbers
+  // that the lexer takes as one literal token, to the same value, and reads
+  // the whole text; "0X" is no prefix to the lexer.
+  if (bytes.size() < 2 || bytes[1] != 'X') {
+    if (const std::optional<uint64_t> number = parseStrictIntegerLiteral(bytes)) {
+      if (unread)
+        *unread = -1;
+      return number;
+    }
+  }
+  return evaluateUnsigned(fromBytes(bytes), error, unread);
 }
 
 std::optional<int64_t> evaluateInt(const QString& text, EvaluationError* error) {

@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 struct EvaluationError {
   QString message;
@@ -26,6 +27,11 @@ constexpr int kMaxExpressionNesting = 256;
 // is 0x2000. With `unread`, a value comes with where that text starts, or
 // -1 when the whole text was read.
 std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error = nullptr,
+                                         qsizetype* unread = nullptr);
+// The same on bytes read as Latin-1 (see base/bytes.h), as attribute texts
+// come from the tree; a plain number, the usual start or size, is read
+// without converting it.
+std::optional<uint64_t> evaluateUnsigned(std::string_view bytes, EvaluationError* error = nullptr,
                                          qsizetype* unread = nullptr);
 // Signed, unsigned or floating-point results; the signed conversion.
 std::optional<int64_t> evaluateInt(const QString& text, EvaluationError* error = nullptr);

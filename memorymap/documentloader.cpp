@@ -46,24 +46,22 @@ void reportUnevaluated(const MemoryMapElement& element, const char* attribute, c
 std::optional<uint32_t> evaluateAddress(const MemoryMapElement& element, const char* attribute,
                                         std::string_view text, const Reports& reports) {
   EvaluationError error;
-  const QString expression = fromBytes(text);
   qsizetype unread = -1;
-  const std::optional<uint64_t> result = evaluateUnsigned(expression, &error, reports.diagnostics ? &unread : nullptr);
+  const std::optional<uint64_t> result = evaluateUnsigned(text, &error, reports.diagnostics ? &unread : nullptr);
   if (!result && reports.diagnostics)
-    reportUnevaluated(element, attribute, expression, error, reports);
+    reportUnevaluated(element, attribute, fromBytes(text), error, reports);
   // A section's text goes to ld, which reads "2K" itself.
   if (result && unread >= 0 && element.kind() != MemoryMapElement::ProgramSection)
-    reportUnreadText(reports.sources, *reports.diagnostics, reports.reported, element, attribute, expression,
+    reportUnreadText(reports.sources, *reports.diagnostics, reports.reported, element, attribute, fromBytes(text),
                      static_cast<uint32_t>(*result), unread, reports.macros);
   if (!result)
     return std::nullopt;
   return static_cast<uint32_t>(*result);
 }
 
-void resolveStart(MemoryMapElement& element, uint32_t base, const Reports& reports) {
+void resolveStart(MemoryMapElement& element, const std::string_view* text, uint32_t base, const Reports& reports) {
   element.setStart(0);
-  const std::string_view* text = element.attribute("start");
-  if (!text || text->empty())
+  if (text->empty())
     return;
   // A failed evaluation leaves 0.
   uint32_t start = evaluateAddress(element, "start", *text, reports).value_or(0);
@@ -100,20 +98,20 @@ void resolveSize(MemoryMapElement& element, const Reports& reports) {
 // children resolve relative starts against.
 uint32_t resolveElement(MemoryMapElement& element, uint32_t base, const Reports& reports) {
   uint32_t childBase = base;
-  if (element.hasAttribute("start")) {
+  if (const std::string_view* start = element.attribute("start")) {
     switch (element.kind()) {
       case MemoryMapElement::MemorySegment:
       case MemoryMapElement::ProgramSection:
       case MemoryMapElement::RegisterGroup:
-        resolveStart(element, base, reports);
+        resolveStart(element, start, base, reports);
         childBase = element.start();
         break;
       case MemoryMapElement::Register:
-        resolveStart(element, base, reports);
+        resolveStart(element, start, base, reports);
         break;
       case MemoryMapElement::BitField:
       case MemoryMapElement::Enum:
-        resolveStart(element, 0, reports);
+        resolveStart(element, start, 0, reports);
         break;
       default:
         break;
