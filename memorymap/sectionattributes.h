@@ -48,5 +48,6 @@ struct SectionAttributes {
   uint32_t alignmentValue = 0;
 
 private:
+  const std::string_view** slotOf(std::string_view name);
   static bool isSet(const std::string_view* text) { return text && !text->empty(); }
 };
