@@ -9,15 +9,22 @@ ScriptStream& ScriptStream::operator<<(const QString& text) {
   const size_t size = static_cast<size_t>(text.size());
   if (size == 0)
     return *this;
-  if (capacity_ - size_ < size)
-    reserve(size_ + size);
-  char* out = data_.get() + size_;
+  reserve(used() + size);
+  char* out = next_;
   for (const QChar c : text)
     *out++ = c.unicode() <= 0xff ? static_cast<char>(c.unicode()) : '?';
-  size_ += size;
-  if (sink_ && size_ >= kChunk)
+  next_ = out;
+  if (sink_ && used() >= kChunk)
     flush();
   return *this;
+}
+
+void ScriptStream::appendSlowly(const char* bytes, size_t size) {
+  reserve(used() + size);
+  std::memcpy(next_, bytes, size);
+  next_ += size;
+  if (sink_ && used() >= kChunk)
+    flush();
 }
 
 ScriptStream& ScriptStream::operator<<(Hex8 number) {
@@ -38,11 +45,10 @@ ScriptStream& ScriptStream::operator<<(Decimal number) {
 bool ScriptStream::flush() {
   if (!sink_)
     return true;
-  if (!failed_ && size_ > 0) {
-    const qint64 size = static_cast<qint64>(size_);
-    failed_ = sink_->write(data_.get(), size) != size;
-  }
-  size_ = 0;
+  const size_t size = used();
+  if (!failed_ && size > 0)
+    failed_ = sink_->write(data_.get(), static_cast<qint64>(size)) != static_cast<qint64>(size);
+  next_ = data_.get();
   return !failed_;
 }
 
@@ -50,9 +56,12 @@ void ScriptStream::reserve(size_t size) {
   if (size <= capacity_)
     return;
   const size_t capacity = std::max(size, capacity_ + capacity_ / 2);
+  const size_t kept = used();
   std::unique_ptr<char[]> data(new char[capacity]);
-  if (size_ > 0)
-    std::memcpy(data.get(), data_.get(), size_);
+  if (kept > 0)
+    std::memcpy(data.get(), data_.get(), kept);
   data_ = std::move(data);
   capacity_ = capacity;
+  next_ = data_.get() + kept;
+  limit_ = data_.get() + (sink_ ? std::min(kChunk, capacity_) : capacity_);
 }

@@ -52,28 +52,35 @@ public:
   bool flush();
 
   // Without a sink: the whole text. With one: what is not yet flushed.
-  std::string text() const { return std::string(data_.get(), size_); }
+  std::string text() const { return std::string(data_.get(), used()); }
 
 private:
   // Inline, so that appending a literal is a copy of known length: the
-  // layout appends about sixty pieces per section.
+  // layout appends about sixty pieces per section. One comparison decides
+  // between the copy and appendSlowly, which grows the buffer or hands a
+  // full chunk to the sink.
   ScriptStream& append(const char* bytes, size_t size) {
     if (size == 0)  // an empty view may have no data at all
       return *this;
-    if (capacity_ - size_ < size)
-      reserve(size_ + size);
-    std::memcpy(data_.get() + size_, bytes, size);
-    size_ += size;
-    if (sink_ && size_ >= kChunk)
-      flush();
+    if (size < static_cast<size_t>(limit_ - next_)) {
+      std::memcpy(next_, bytes, size);
+      next_ += size;
+    } else {
+      appendSlowly(bytes, size);
+    }
     return *this;
   }
+  void appendSlowly(const char* bytes, size_t size);
+  size_t used() const { return static_cast<size_t>(next_ - data_.get()); }
   // Room for at least `size` bytes, growing geometrically.
   void reserve(size_t size);
 
   std::unique_ptr<char[]> data_;
-  size_t size_ = 0;
   size_t capacity_ = 0;
+  char* next_ = nullptr;  // where the next byte goes
+  // The fast path of append stays below it: the end of the buffer, or with
+  // a sink the end of the chunk.
+  char* limit_ = nullptr;
   QIODevice* sink_ = nullptr;
   bool failed_ = false;
 };
