@@ -131,7 +131,10 @@ void writeReservation(ScriptStream& out, const LayoutSection& section, bool from
   if (section.attributes.addressSymbol)
     out << "  " << *section.attributes.addressSymbol << " =   __" << stem << "_start__;\n";
   const std::string end = "__" + std::string(stem) + "_end__";
-  out << "  " << end << " = __" << stem << "_start__;\n";
+  // ABSOLUTE(...), not the bare symbol: GNU ld took the end, updated from
+  // itself below, for the start, and placed the section after a run section
+  // whose client is aligned up (.bss after .data's) over that client.
+  out << "  " << end << " = ABSOLUTE(__" << stem << "_start__);\n";
   if (section.clients)
     writeReservedSizes(out, section, "  "sv, end, fromClientEnds);
   writeMinimumSize(out, section, "  "sv, end);

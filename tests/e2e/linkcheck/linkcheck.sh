@@ -107,6 +107,16 @@ same_layout() {  # label, reference elf, elf
 $(diff "$work/reference" "$work/other" | grep '^[<>]' | head -20)"
 }
 
+# No two non-empty allocated sections share a run address (.tbss takes none
+# of its own: its variables live past .tdata in each thread's block).
+no_overlap() {  # elf, label
+  section_table "$1" | awk -v label="$2" -v count=0 '
+    function num(h,  k, v) { v = 0; for (k = 1; k <= length(h); k++) v = v * 16 + index("0123456789abcdef", substr(h, k, 1)) - 1; return v }
+    $1 != ".tbss" && num($2) > 0 { for (j = 0; j < count; j++) if (num($3) < end[j] && start[j] < num($3) + num($2)) print "FAIL: " label ": " $1 " overlaps " name[j]
+      name[count] = $1; start[count] = num($3); end[count++] = num($3) + num($2) }' | grep . && failures=$((failures + 1))
+  return 0
+}
+
 # Loads the ELF's PT_LOAD headers one by one at their physical addresses
 # (file bytes, then zeros up to the memory size), as a debug probe does, and
 # compares the bytes that land in the range of objcopy's binary image with
@@ -150,6 +160,7 @@ link_case() {  # label, object, mkld arguments...
     elf=$work/$label.portable.$linker.elf
     $linker "$work/$label.portable.ld" "$object" "$elf" || { fail "$label: the portable link failed ($linker)"; continue; }
     same_layout "$label: the portable script with $linker" "$work/$label.elf" "$elf"
+    no_overlap "$elf" "$label: the portable script with $linker"
     loads_like_image "$elf" || fail "$label: the portable script's program headers ($linker) do not load as the image"
   done
 }
@@ -300,6 +311,17 @@ for example in "$source_dir"/examples/*/; do
   set -- -check-segment-overflow -memory-map-file "$example/memory-map.xml"
   [ -f "$example/placement.xml" ] && set -- "$@" -section-placement-file "$example/placement.xml"
   link_case "$(basename "$example")" "$work/plain.o" "$@"
+done
+
+# --- RAM without alignments: the portable form aligns .data and keeps .bss
+# clear of it, with either linker ---------------------------------------------
+"$mkld" -portable-script -memory-map-file "$here/memory-map.xml" -section-placement-file "$here/unaligned-ram.xml" \
+  "$work/unaligned.ld" || fail "unaligned RAM: mkld failed"
+for linker in link link_lld; do
+  elf=$work/unaligned.$linker.elf
+  $linker "$work/unaligned.ld" "$work/plain.o" "$elf" || { fail "unaligned RAM: the link failed ($linker)"; continue; }
+  no_overlap "$elf" "unaligned RAM ($linker)"
+  [ $((0x$(field "$elf" .data 3) % 4)) -eq 0 ] || fail "unaligned RAM ($linker): .data is not aligned"
 done
 
 if [ "$failures" -ne 0 ]; then
