@@ -170,6 +170,9 @@ private:
   Outcome startTag(const char* open);
 
   void badAttributeName(const XMLElement& element, const char* lastValue);
+  // The end tag `name` at tagOpen_ closes the innermost element by a part of
+  // its name only.
+  void closedByPrefix(std::string_view name);
   void closeInnermost();
   void addAttribute(std::string_view name, std::string_view value);
 
@@ -424,8 +427,11 @@ void Reader::markup(const char* open) {
 Reader::Outcome Reader::endTag() {
   if (*p_ == '>') {
     ++p_;
-    if (!open_.empty())
+    if (!open_.empty()) {
+      if (explainSkipped_)
+        closedByPrefix({});
       closeInnermost();
+    }
     return Outcome::Continue;
   }
   const std::string_view name = readName();
@@ -445,9 +451,20 @@ Reader::Outcome Reader::endTag() {
   }
   if (*p_ == '>') {
     ++p_;
+    if (explainSkipped_ && name.size() != open_.back()->tagName().size())
+      closedByPrefix(name);
     closeInnermost();
   }
   return Outcome::Continue;
+}
+
+void Reader::closedByPrefix(std::string_view name) {
+  const XMLElement& element = *open_.back();
+  const QString openName = quotedName(element.tagName());
+  notice(tagOpen_, QLatin1String("end tag </") + quotedName(name) + QLatin1String("> closes <") + openName +
+                       QLatin1String(">, which starts at line ") + QString::number(element.line) +
+                       QLatin1String(name.empty() ? " without naming it" : ", because it begins its name") +
+                       QLatin1String("; write </") + openName + QLatin1String(">"));
 }
 
 Reader::Outcome Reader::startTag(const char* open) {
@@ -610,6 +627,10 @@ ReadOutcome readXML(LoadContext& context, const XMLTree& tree, std::string_view 
     std::vector<Diagnostic::Note> notes;
     for (size_t i = 1; i < problem.size(); ++i)
       notes.push_back({sources.location(file, problem[i].line, problem[i].column), problem[i].text});
+    // A file an include or Import reads fails with a warning: the run goes on.
+    if (failure == Severity::Warning)
+      notes.push_back({sources.location(file, 0, 0), QStringLiteral("the content of this file is dropped, and the "
+                                                                    "run goes on without it")});
     for (Diagnostic::Note& note : sources.notes(file, 0))
       notes.push_back(std::move(note));
     const Remark reason = problem.empty() ? Remark{0, 0, QStringLiteral("the file cannot be read")} : problem.front();

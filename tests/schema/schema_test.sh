@@ -63,6 +63,7 @@ e2e/cases/diagnostics_attribute_values/map.xml       a mistake -diagnostics loca
 e2e/cases/diagnostics_attribute_values/place.xml     mistakes -diagnostics locates: alignments and yes/no values
 e2e/cases/diagnostics_attribute_positions/map.xml    mistakes -diagnostics locates: attributes on continuation lines
 e2e/cases/diagnostics_attribute_positions/place.xml  mistakes -diagnostics locates: attributes on continuation lines
+e2e/cases/diagnostics_end_tag_prefix/place.xml      mistakes -diagnostics locates: end tags that name a prefix
 e2e/cases/diagnostics_unterminated_attribute_value/place.xml  a mistake -diagnostics locates: an unterminated value
 e2e/cases/diagnostics_unterminated_comment/place.xml  a mistake -diagnostics locates: an unterminated comment
 "
