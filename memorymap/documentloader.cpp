@@ -227,11 +227,14 @@ template <typename Loaded>
 std::optional<Loaded> loadDocument(LoadContext& context, const QString& path, const QString& macros,
                                    const char* macroOption, const char* failure) {
   Loaded document(context.sources());
+  const std::uint32_t firstFile = context.sources().fileCount() + 1;
   if (!Loader(context, document, macros).load(path)) {
     context.diagnostics().reportPlain(Severity::Error, QLatin1String(failure));
     return std::nullopt;
   }
-  resolve(context, document, CommandLineMacros{parseMacroList(macros), macroOption});
+  const CommandLineMacros commandLine{parseMacroList(macros), macroOption};
+  resolve(context, document, commandLine);
+  reportUnusedMacros(context.sources(), context.diagnostics(), firstFile, commandLine);
   return std::optional<Loaded>(std::move(document));
 }
 

@@ -3,8 +3,11 @@
 #include <string_view>
 #include <vector>
 
+#include <QStringList>
+
 #include "base/bytes.h"
 #include "base/diagnostics.h"
+#include "base/didyoumean.h"
 #include "base/hex.h"
 #include "expressions/evaluate.h"
 #include "xml/sourcemap.h"
@@ -65,7 +68,57 @@ std::vector<Diagnostic::Note> macroNotes(std::string_view written, const Command
   return notes;
 }
 
+bool isNameByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Whether `name` stands in `text` as a whole word.
+bool mentions(std::string_view text, std::string_view name) {
+  for (std::size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1)) {
+    const std::size_t end = at + name.size();
+    if ((at == 0 || !isNameByte(text[at - 1])) && (end == text.size() || !isNameByte(text[end])))
+      return true;
+  }
+  return false;
+}
+
+// The names that $(NAME) references of `text` use, for a did-you-mean.
+void addReferencedNames(std::string_view text, QStringList& names) {
+  for (std::size_t at = text.find("$("); at != std::string_view::npos; at = text.find("$(", at + 2)) {
+    std::size_t end = at + 2;
+    while (end < text.size() && isNameByte(text[end]))
+      ++end;
+    const QString name = fromBytes(text.substr(at + 2, end - at - 2));
+    if (!name.isEmpty() && !names.contains(name))
+      names.append(name);
+  }
+}
+
 }  // namespace
+
+void reportUnusedMacros(const SourceMap& sources, Diagnostics& diagnostics, std::uint32_t firstFile,
+                        const CommandLineMacros& macros) {
+  if (!diagnostics.located() || macros.table.isEmpty())
+    return;
+  QStringList referenced;
+  for (auto it = macros.table.constBegin(); it != macros.table.constEnd(); ++it) {
+    const QByteArray name = toBytes(it.key());
+    const std::string_view bytes(name.constData(), static_cast<std::size_t>(name.size()));
+    bool used = false;
+    for (std::uint32_t file = firstFile; file <= sources.fileCount() && !used; ++file)
+      used = mentions(sources.text(file), bytes);
+    if (used)
+      continue;
+    if (referenced.isEmpty()) {
+      for (std::uint32_t file = firstFile; file <= sources.fileCount(); ++file)
+        addReferencedNames(sources.text(file), referenced);
+    }
+    const QString text = QStringLiteral("%1 sets %2, but the files it applies to never use it: no $(%2), and no "
+                                        "directive names it%3")
+                             .arg(QLatin1String(macros.option), it.key(), didYouMean(it.key(), referenced));
+    diagnostics.reportLocated(Severity::Warning, SourceLocation(), text);
+  }
+}
 
 void reportUnreadText(const SourceMap& sources, Diagnostics& diagnostics, ReportedOnce& reported,
                       const XMLElement& element, const char* attribute, const QString& text, uint64_t value,

@@ -1,7 +1,9 @@
-// The -diagnostics rule for a start or size that mkld evaluates itself and
-// whose text goes on after a complete expression ("64K", "0x2000_0000",
-// "256 1024", "0x10000000)"): the evaluator takes the expression and drops
-// the rest, so the value is not what the text shows.
+// The -diagnostics rules for the macros of the command line and the texts
+// they go into: a start or size that mkld evaluates itself and whose text
+// goes on after a complete expression ("64K", "0x2000_0000", "256 1024",
+// "0x10000000)"), where the evaluator takes the expression and drops the
+// rest, so the value is not what the text shows; and a macro that no file
+// uses.
 #pragma once
 
 #include <QString>
@@ -27,3 +29,9 @@ struct CommandLineMacros {
 void reportUnreadText(const SourceMap& sources, Diagnostics& diagnostics, ReportedOnce& reported,
                       const XMLElement& element, const char* attribute, const QString& text, uint64_t value,
                       qsizetype unread, const CommandLineMacros& macros);
+
+// Warns about each macro of `macros` whose name the files `firstFile` up to
+// the last file of `sources` never mention: no $(NAME) and no directive
+// naming it (ifdef, if and the like name it without $(...)).
+void reportUnusedMacros(const SourceMap& sources, Diagnostics& diagnostics, std::uint32_t firstFile,
+                        const CommandLineMacros& macros);

@@ -48,6 +48,10 @@ public:
   void setText(std::uint32_t file, std::string_view text);
   // A run of `directive` at `element`; copies it makes carry the result.
   std::uint32_t addOrigin(Directive directive, const XMLNode& element);
+  // Files are numbered from 1 in the order they were added.
+  std::uint32_t fileCount() const { return static_cast<std::uint32_t>(files_.size() - 1); }
+  // The text `file` was read from; empty when it was not read.
+  std::string_view text(std::uint32_t file) const { return file < files_.size() ? files_[file].text : std::string_view(); }
   // The origin that read `file`, 0 for none.
   std::uint32_t openedBy(std::uint32_t file) const;
 
