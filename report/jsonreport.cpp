@@ -5,8 +5,11 @@
 
 namespace {
 
-// Names are bytes; the JSON carries them as they are, with the characters
-// JSON does not allow in a string escaped.
+// Names are bytes, and need not be UTF-8: a byte above 0x7f is written as
+// the character of its value (\u00XX), as are the control characters JSON
+// does not allow in a string. The JSON is then valid for any name, and a
+// reader that takes each character as one byte (as -compare does) gets the
+// name back exactly.
 QByteArray string(const QString& text) {
   QByteArray out = "\"";
   for (const char c : toBytes(text)) {
@@ -14,7 +17,7 @@ QByteArray string(const QString& text) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20) {
+    } else if (byte < 0x20 || byte > 0x7f) {
       char digits[kMaxHexDigits];
       out += "\\u00";
       out.append(digits, static_cast<qsizetype>(hexDigits(byte, 2, digits)));

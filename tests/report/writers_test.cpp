@@ -3,18 +3,22 @@
 // page's promises, which a byte-for-byte golden would restate.
 #include <gtest/gtest.h>
 
+#include "report/comparison.h"
 #include "report/elffile.h"
 #include "report/htmlreport.h"
+#include "report/jsonreport.h"
 #include "report/memoryreport.h"
 #include "report/textreport.h"
 
 namespace {
 
-TEST(HtmlReport, SelfContainedPageNamingEverySegmentAndSectionEscaped) {
+TEST(Writers, PageNamesEverythingEscapedAndJsonReadsBackWhateverTheNames) {
   QString error;
   std::optional<ElfFile> elf = readElfFile(QStringLiteral(MKLD_SOURCE_DIR "/tests/report/data/small.elf"), &error);
   ASSERT_TRUE(elf) << error.toStdString();
   elf->sections.push_back({QStringLiteral("<b>&\""), 0x30000000, 0x30000000, 4, false});
+  // A symbol name that is not UTF-8 (a byte of 0xb7).
+  elf->symbols.push_back({QString::fromLatin1("\xb7x"), 0x30000000, 4, elf->sections.size() - 1});
   LayoutIntent intent;
   intent.segments = {{QStringLiteral("FLASH"), 0x08000000, 0x10000},
                      {QStringLiteral("RAM"), 0x20000000, 0x4000},
@@ -31,6 +35,11 @@ TEST(HtmlReport, SelfContainedPageNamingEverySegmentAndSectionEscaped) {
                            "&lt;b&gt;&amp;&quot;", "0x20003c00", ">small_lib_table<"})
     EXPECT_NE(page.find(name), std::string::npos) << name;
   EXPECT_EQ(page.find("<b>&"), std::string::npos);
+
+  // The JSON is valid whatever the names, and reads back as the same report.
+  const std::optional<Comparison> same = compareWithJson(report, QStringLiteral("old"), jsonReport(report), &error);
+  ASSERT_TRUE(same) << error.toStdString();
+  EXPECT_TRUE(same->symbols.empty() && same->sections.empty());
 }
 
 TEST(TextReport, TopSaysWhenTheElfHasNoSizedSymbols) {
