@@ -78,6 +78,8 @@ TEST(PageLayout, ColumnIsToScaleWithThinSectionsGroupedAndOverflowBelow) {
   EXPECT_DOUBLE_EQ(marks[3].top, 450);
   EXPECT_DOUBLE_EQ(marks[3].height, 3);
   EXPECT_DOUBLE_EQ(marks[4].top + marks[4].height, 800);  // the column ends where the segment ends
+  // An address below the segment's start is drawn at its top, not wrapped around.
+  EXPECT_DOUBLE_EQ(ColumnScale(segment("RAM", 0x1000, 16000, {}), 800).yOf(0x800), 0);
 
   // Overflow up to a quarter of the segment is drawn at the same scale, more
   // is squeezed into a quarter of the column.
