@@ -44,7 +44,7 @@ public:
         text->front() != '+')
       return;
     QString advice = QStringLiteral("write the address itself");
-    if (const std::optional<uint64_t> offset = evaluateUnsigned(fromBytes(*text))) {
+    if (const std::optional<uint64_t> offset = evaluateUnsigned(*text)) {
       advice += QStringLiteral(", start=\"0x%1\"")
                     .arg(QString::number(section_.segmentElement->start() + *offset, 16));
     }

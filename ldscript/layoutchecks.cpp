@@ -30,8 +30,8 @@ std::optional<SegmentRange> rangeOf(const MemoryMapElement& segment) {
   const SectionAttributes attributes(segment);
   if (!attributes.hasStart() || !attributes.hasSize() || attributes.start->front() == '+')
     return std::nullopt;
-  const std::optional<uint64_t> start = evaluateUnsigned(fromBytes(*attributes.start));
-  const std::optional<uint64_t> size = evaluateUnsigned(fromBytes(*attributes.size));
+  const std::optional<uint64_t> start = evaluateUnsigned(*attributes.start);
+  const std::optional<uint64_t> size = evaluateUnsigned(*attributes.size);
   if (!start || !size || *size == 0 || *start > 0xffffffffu || *size > 0x100000000u)
     return std::nullopt;
   return SegmentRange{*start, *start + *size};
