@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "base/bytes.h"
 #include "support/casefile.h"
@@ -22,6 +23,13 @@ namespace {
 // a number must not be a condition.
 std::string result(const std::string& bytes) {
   const QString text = fromBytes(bytes);
+  // Attribute texts are evaluated from their bytes, plain numbers without
+  // the lexer: both readings must agree.
+  qsizetype unreadOfText = -1;
+  qsizetype unreadOfBytes = -1;
+  EXPECT_EQ(evaluateUnsigned(std::string_view(bytes), nullptr, &unreadOfBytes),
+            evaluateUnsigned(text, nullptr, &unreadOfText)) << bytes;
+  EXPECT_EQ(unreadOfBytes, unreadOfText) << bytes;
   EvaluationError error;
   if (const std::optional<bool> condition = evaluateBool(text, &error))
     return std::string(*condition ? "true" : "false") + (evaluateUnsigned(text) ? " and a number" : "");
