@@ -35,46 +35,89 @@ QString range(const MemoryMapElement& segment) {
          hexText(uint64_t(segment.start()) + segment.size()) + QLatin1Char(')');
 }
 
+// The first section of each name, and the last one reported as placed
+// again: a loop that repeats a name many times says so once. Open
+// addressing over two arrays, as every placed section passes here and a
+// hash node per name cost more than the rest of the rule.
+class FirstByName {
+public:
+  struct Entry {
+    std::string_view name;
+    const MemoryMapElement* first;
+    const MemoryMapElement* reported;
+  };
+
+  explicit FirstByName(std::size_t count) : slots_(capacityFor(count), 0) { entries_.reserve(count); }
+
+  // The entry of `name`, made with `section` as its first when the name is new.
+  Entry& find(std::string_view name, const MemoryMapElement* section) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const char c : name)
+      hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == 0) {
+        entries_.push_back({name, section, nullptr});
+        slots_[i] = static_cast<std::uint32_t>(entries_.size());
+        return entries_.back();
+      }
+      Entry& entry = entries_[slots_[i] - 1];
+      if (entry.name == name)
+        return entry;
+    }
+  }
+
+private:
+  // A power of two at least twice the count: probes stay short, and one
+  // slot is always free.
+  static std::size_t capacityFor(std::size_t count) {
+    std::size_t capacity = 16;
+    while (capacity < 2 * count)
+      capacity *= 2;
+    return capacity;
+  }
+
+  std::vector<std::uint32_t> slots_;  // 1 + the entry's index; 0: free
+  std::vector<Entry> entries_;
+};
+
 }  // namespace
 
 void checkSectionNames(const SectionPlacement& placement, Diagnostics& diagnostics) {
   if (!diagnostics.located())
     return;
-  // The first section of each name, and the last one reported: a loop that
-  // repeats a name many times says so once.
-  struct First {
-    const MemoryMapElement* section;
-    const MemoryMapElement* reported;
-  };
-  std::unordered_map<std::string_view, First> firsts;
+  std::vector<const MemoryMapElement*> sections;
   for (const MemoryMapElement* segment : placement.memorySegments(false)) {
-    for (const MemoryMapElement* section : placement.programSections(segment)) {
-      const std::string_view* name = section->attribute("name");
-      if (!name || name->empty()) {
-        const SourceMap& sources = placement.sources();
-        diagnostics.reportLocated(Severity::Warning,
-                                  name ? sources.attributeLocation(*section, "name", QString(), 0)
-                                       : sources.location(*section),
-                                  QStringLiteral("<ProgramSection> has no name: its statement in the script has "
-                                                 "none either, which ld cannot read; give it name=\"...\""),
-                                  sources.notes(*section));
-        continue;
-      }
-      const auto [found, inserted] = firsts.try_emplace(*name, First{section, nullptr});
-      if (inserted || (found->second.reported && samePlace(*found->second.reported, *section)))
-        continue;
-      found->second.reported = section;
-      const MemoryMapElement& first = *found->second.section;
-      const QString shown = fromBytes(*name);
-      QString text = QStringLiteral("section %1 is placed twice: ld makes one output section of a name, where the "
-                                    "script first places it, so one placement does nothing")
-                         .arg(shown);
-      if (samePlace(first, *section))
-        text += QLatin1String("; this element makes the name more than once: a loop's copies differ only in the "
-                              "loop variables that the name uses");
-      reportAtName(placement, diagnostics, *section, *name, text, first,
-                   QStringLiteral("section %1 is placed here first").arg(shown));
+    for (const MemoryMapElement* section : placement.programSections(segment))
+      sections.push_back(section);
+  }
+  FirstByName firsts(sections.size());
+  for (const MemoryMapElement* section : sections) {
+    const std::string_view* name = section->attribute("name");
+    if (!name || name->empty()) {
+      const SourceMap& sources = placement.sources();
+      diagnostics.reportLocated(Severity::Warning,
+                                name ? sources.attributeLocation(*section, "name", QString(), 0)
+                                     : sources.location(*section),
+                                QStringLiteral("<ProgramSection> has no name: its statement in the script has "
+                                               "none either, which ld cannot read; give it name=\"...\""),
+                                sources.notes(*section));
+      continue;
     }
+    FirstByName::Entry& entry = firsts.find(*name, section);
+    if (entry.first == section || (entry.reported && samePlace(*entry.reported, *section)))
+      continue;
+    entry.reported = section;
+    const MemoryMapElement& first = *entry.first;
+    const QString shown = fromBytes(*name);
+    QString text = QStringLiteral("section %1 is placed twice: ld makes one output section of a name, where the "
+                                  "script first places it, so one placement does nothing")
+                       .arg(shown);
+    if (samePlace(first, *section))
+      text += QLatin1String("; this element makes the name more than once: a loop's copies differ only in the "
+                            "loop variables that the name uses");
+    reportAtName(placement, diagnostics, *section, *name, text, first,
+                 QStringLiteral("section %1 is placed here first").arg(shown));
   }
 }
 
