@@ -1,6 +1,7 @@
 #include "memorymap/names.h"
 
 #include <QStringList>
+#include <algorithm>
 
 #include "base/didyoumean.h"
 #include "memorymap/attributevalues.h"
@@ -62,6 +63,18 @@ const QStringList& knownElements() {
   return names;
 }
 
+// `name` is one of `known`: lengths first, then the bytes against the
+// characters, without making a string (the names of every element pass here).
+bool isKnown(const QStringList& known, std::string_view name) {
+  for (const QString& candidate : known) {
+    if (candidate.size() == static_cast<qsizetype>(name.size()) &&
+        std::equal(name.begin(), name.end(), candidate.cbegin(),
+                   [](char byte, QChar c) { return c.unicode() == static_cast<unsigned char>(byte); }))
+      return true;
+  }
+  return false;
+}
+
 template <typename Visit>
 void forEachElement(const MemoryMapElement* top, Visit visit) {
   const XMLNode* node = top;
@@ -89,11 +102,11 @@ void checkNames(const Document& document, Diagnostics& diagnostics) {
   };
   forEachElement(root, [&](const MemoryMapElement& element) {
     checkAttributeValues(document, element, diagnostics, reported);
-    const QString tag = fromBytes(element.tagName());
     // Directives left in the tree were reported when they were kept; any
-    // root element is accepted.
-    if (&element != root && element.kind() == MemoryMapElement::Other && !elements.contains(tag) &&
-        firstTime(element, QLatin1Char('<') + tag)) {
+    // root element is accepted. The known kinds need no QString of the tag.
+    const bool other = &element != root && element.kind() == MemoryMapElement::Other;
+    const QString tag = other ? fromBytes(element.tagName()) : QString();
+    if (other && !elements.contains(tag) && firstTime(element, QLatin1Char('<') + tag)) {
       document.sources().report(diagnostics, Severity::Warning, element,
                               QLatin1String("unknown element <") + tag +
                                   QLatin1String(">: it is ignored, its contents are still read") +
@@ -108,13 +121,13 @@ void checkNames(const Document& document, Diagnostics& diagnostics) {
       const std::string_view raw = attribute.name;
       // Namespace declarations and qualified names (a schema hint such as
       // xsi:noNamespaceSchemaLocation) belong to other tools.
-      if (raw.substr(0, 5) == "xmlns" || raw.find(':') != std::string_view::npos ||
-          known.contains(QLatin1String(raw.data(), static_cast<qsizetype>(raw.size()))))
+      if (isKnown(known, raw) || raw.substr(0, 5) == "xmlns" || raw.find(':') != std::string_view::npos)
         continue;
       const QString name = fromBytes(raw);
       if (firstTime(element, name)) {
+        const QString tagName = fromBytes(element.tagName());
         diagnostics.reportLocated(Severity::Warning, document.sources().attributeLocation(element, raw),
-                                  QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") + tag +
+                                  QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") + tagName +
                                       QLatin1String(">: it is ignored") + didYouMean(name, known),
                                   document.sources().notes(element));
       }
