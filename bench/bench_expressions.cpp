@@ -35,9 +35,9 @@ void evaluateAll(benchmark::State& state, const QStringList& texts) {
   qsizetype next = 0;
   uint64_t sum = 0;
   for (auto _ : state) {
-    EvaluationError error;
-    sum += evaluateUnsigned(texts[next], &error).value_or(0);
-    benchmark::DoNotOptimize(error);
+    const Evaluation<uint64_t> value = evaluateUnsigned(texts[next]);
+    sum += value.value.value_or(0);
+    benchmark::DoNotOptimize(value.error);
     if (++next == texts.size())
       next = 0;
   }

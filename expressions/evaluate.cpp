@@ -313,56 +313,47 @@ bool isNumber(Number::Kind kind) {
 bool isBool(Number::Kind kind) { return kind == Number::Kind::Bool; }
 
 // The value of `text` when it parses, evaluates and is of a kind the caller
-// accepts; otherwise none, with the reason in *error (when given).
-std::optional<Number> evaluateChecked(const QString& text, EvaluationError* error,
-                                      bool (*accepts)(Number::Kind), qsizetype* unread = nullptr) {
-  EvaluationError failure;
+// accepts, converted by `convert`; otherwise none, with the reason.
+template <typename T, typename Convert>
+Evaluation<T> evaluateChecked(const QString& text, bool (*accepts)(Number::Kind), Convert convert) {
+  Evaluation<T> result;
   Evaluator evaluator(text);
   const std::optional<Number> value = evaluator.evaluate();
-  if (unread)
-    *unread = evaluator.unread();
+  result.unread = evaluator.unread();
   if (const EvaluationError* syntax = evaluator.syntaxError())
-    failure = *syntax;
+    result.error = *syntax;
   else if (!value)
-    failure = EvaluationError{QStringLiteral("expression expected"), evaluator.offset()};
+    result.error = EvaluationError{QStringLiteral("expression expected"), evaluator.offset()};
   else if (value->kind() == Number::Kind::Failed)
-    failure = EvaluationError{QString::fromLatin1(value->failure()), value->failureOffset()};
+    result.error = EvaluationError{QString::fromLatin1(value->failure()), value->failureOffset()};
   else if (accepts(value->kind()))
-    return value;
+    result.value = convert(*value);
   else
-    failure = EvaluationError{QStringLiteral("bad expression type"), 0};
-  if (error)
-    *error = std::move(failure);
-  return std::nullopt;
+    result.error = EvaluationError{QStringLiteral("bad expression type"), 0};
+  return result;
 }
 
 }  // namespace
 
-std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error, qsizetype* unread) {
-  const std::optional<Number> value = evaluateChecked(text, error, isNumber, unread);
-  return value ? std::optional<uint64_t>(value->toUnsigned()) : std::nullopt;
+Evaluation<uint64_t> evaluateUnsigned(const QString& text) {
+  return evaluateChecked<uint64_t>(text, isNumber, [](const Number& n) { return n.toUnsigned(); });
 }
 
-std::optional<uint64_t> evaluateUnsigned(std::string_view bytes, EvaluationError* error, qsizetype* unread) {
+Evaluation<uint64_t> evaluateUnsigned(std::string_view bytes) {
   // The strict literal reads exactly the decimal, octal and "0x" numbers
   // that the lexer takes as one literal token, to the same value, and reads
   // the whole text; "0X" is no prefix to the lexer.
   if (bytes.size() < 2 || bytes[1] != 'X') {
-    if (const std::optional<uint64_t> number = parseStrictIntegerLiteral(bytes)) {
-      if (unread)
-        *unread = -1;
-      return number;
-    }
+    if (const std::optional<uint64_t> number = parseStrictIntegerLiteral(bytes))
+      return {number, {}, -1};
   }
-  return evaluateUnsigned(fromBytes(bytes), error, unread);
+  return evaluateUnsigned(fromBytes(bytes));
 }
 
-std::optional<int64_t> evaluateInt(const QString& text, EvaluationError* error) {
-  const std::optional<Number> value = evaluateChecked(text, error, isNumber);
-  return value ? std::optional<int64_t>(value->toSigned()) : std::nullopt;
+Evaluation<int64_t> evaluateInt(const QString& text) {
+  return evaluateChecked<int64_t>(text, isNumber, [](const Number& n) { return n.toSigned(); });
 }
 
-std::optional<bool> evaluateBool(const QString& text, EvaluationError* error) {
-  const std::optional<Number> value = evaluateChecked(text, error, isBool);
-  return value ? std::optional<bool>(value->toSigned() != 0) : std::nullopt;
+Evaluation<bool> evaluateBool(const QString& text) {
+  return evaluateChecked<bool>(text, isBool, [](const Number& n) { return n.toSigned() != 0; });
 }

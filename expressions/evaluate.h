@@ -1,6 +1,5 @@
 // The three ways the rest of the tool evaluates a constant C-like expression.
-// Each gives no value when the text does not evaluate to a value of the right
-// kind, and then fills *error (when given) with the reason.
+// Each gives an Evaluation: the value, or none and the reason.
 #pragma once
 
 #include <QString>
@@ -22,18 +21,28 @@ struct EvaluationError {
 // instead of exhausting the stack.
 constexpr int kMaxExpressionNesting = 256;
 
+// The outcome of one evaluation. Tests as true when there is a value.
+template <typename T>
+struct Evaluation {
+  std::optional<T> value;
+  EvaluationError error;  // why there is no value
+  // Where text after a complete expression starts, in characters; -1 when
+  // the whole text was read. "64K" is 64 with 2 unread.
+  qsizetype unread = -1;
+
+  explicit operator bool() const { return value.has_value(); }
+  const T& operator*() const { return *value; }
+};
+
 // Signed, unsigned or floating-point results; the unsigned conversion.
 // Text after a complete expression is not read: "64K" is 64, "0x2000_0000"
-// is 0x2000. With `unread`, a value comes with where that text starts, or
-// -1 when the whole text was read.
-std::optional<uint64_t> evaluateUnsigned(const QString& text, EvaluationError* error = nullptr,
-                                         qsizetype* unread = nullptr);
+// is 0x2000.
+Evaluation<uint64_t> evaluateUnsigned(const QString& text);
 // The same on bytes read as Latin-1 (see base/bytes.h), as attribute texts
 // come from the tree; a plain number, the usual start or size, is read
 // without converting it.
-std::optional<uint64_t> evaluateUnsigned(std::string_view bytes, EvaluationError* error = nullptr,
-                                         qsizetype* unread = nullptr);
+Evaluation<uint64_t> evaluateUnsigned(std::string_view bytes);
 // Signed, unsigned or floating-point results; the signed conversion.
-std::optional<int64_t> evaluateInt(const QString& text, EvaluationError* error = nullptr);
+Evaluation<int64_t> evaluateInt(const QString& text);
 // Bool results only (a comparison, not the text 1).
-std::optional<bool> evaluateBool(const QString& text, EvaluationError* error = nullptr);
+Evaluation<bool> evaluateBool(const QString& text);

@@ -44,7 +44,7 @@ public:
         text->front() != '+')
       return;
     QString advice = QStringLiteral("write the address itself");
-    if (const std::optional<uint64_t> offset = evaluateUnsigned(*text)) {
+    if (const std::optional<uint64_t> offset = evaluateUnsigned(*text).value) {
       advice += QStringLiteral(", start=\"0x%1\"")
                     .arg(QString::number(section_.segmentElement->start() + *offset, 16));
     }
@@ -61,11 +61,11 @@ public:
       return;
     // ld evaluates a size inside the section, where a symbol is an offset
     // into it: arithmetic on symbols gives the wrong number.
-    EvaluationError error;
     const QString size = fromBytes(*text);
-    if (!evaluateUnsigned(size, &error) && error.message.endsWith(QLatin1String(" symbol not found"))) {
+    const Evaluation<uint64_t> value = evaluateUnsigned(size);
+    if (!value && value.error.message.endsWith(QLatin1String(" symbol not found"))) {
       section_.document->sources().reportExpression(
-          diagnostics_, *section_.element, "size", size, error,
+          diagnostics_, *section_.element, "size", size, value.error,
           QLatin1String("ld evaluates a size inside the section, where symbols are read relative to it; write a "
                         "number or a macro whose value is one"));
     }

@@ -30,8 +30,8 @@ std::optional<SegmentRange> rangeOf(const MemoryMapElement& segment) {
   const SectionAttributes attributes(segment);
   if (!attributes.hasStart() || !attributes.hasSize() || attributes.start->front() == '+')
     return std::nullopt;
-  const std::optional<uint64_t> start = evaluateUnsigned(*attributes.start);
-  const std::optional<uint64_t> size = evaluateUnsigned(*attributes.size);
+  const std::optional<uint64_t> start = evaluateUnsigned(*attributes.start).value;
+  const std::optional<uint64_t> size = evaluateUnsigned(*attributes.size).value;
   if (!start || !size || *size == 0 || *start > 0xffffffffu || *size > 0x100000000u)
     return std::nullopt;
   return SegmentRange{*start, *start + *size};
@@ -270,7 +270,7 @@ private:
     if (!section.attributes.hasSize())
       return QStringLiteral("has no size");
     const QString text = fromBytes(*section.attributes.size);
-    const std::optional<uint64_t> value = evaluateUnsigned(text);
+    const std::optional<uint64_t> value = evaluateUnsigned(text).value;
     if (value && *value <= 0xffffffffu) {
       return QStringLiteral("has the size %1, an expression, and only plain numbers are added up: write %2")
           .arg(text, size(*value));

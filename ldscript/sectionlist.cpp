@@ -64,7 +64,7 @@ std::optional<uint32_t> fixedSize(const SectionAttributes& attributes, const Sym
 std::optional<uint32_t> fixedStart(const SectionAttributes& attributes) {
   if (!attributes.hasStart() || attributes.start->front() == '+')
     return std::nullopt;
-  const std::optional<uint64_t> value = evaluateUnsigned(*attributes.start);
+  const std::optional<uint64_t> value = evaluateUnsigned(*attributes.start).value;
   if (!value || *value > 0xffffffffu)
     return std::nullopt;
   return static_cast<uint32_t>(*value);

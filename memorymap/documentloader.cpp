@@ -45,15 +45,13 @@ void reportUnevaluated(const MemoryMapElement& element, const char* attribute, c
 // Number rule 1: a constant expression, reduced to 32 bits.
 std::optional<uint32_t> evaluateAddress(const MemoryMapElement& element, const char* attribute,
                                         std::string_view text, const Reports& reports) {
-  EvaluationError error;
-  qsizetype unread = -1;
-  const std::optional<uint64_t> result = evaluateUnsigned(text, &error, reports.diagnostics ? &unread : nullptr);
+  const Evaluation<uint64_t> result = evaluateUnsigned(text);
   if (!result && reports.diagnostics)
-    reportUnevaluated(element, attribute, fromBytes(text), error, reports);
+    reportUnevaluated(element, attribute, fromBytes(text), result.error, reports);
   // A section's text goes to ld, which reads "2K" itself.
-  if (result && unread >= 0 && element.kind() != MemoryMapElement::ProgramSection)
+  if (result && result.unread >= 0 && reports.diagnostics && element.kind() != MemoryMapElement::ProgramSection)
     reportUnreadText(reports.sources, *reports.diagnostics, reports.reported, element, attribute, fromBytes(text),
-                     static_cast<uint32_t>(*result), unread, reports.macros);
+                     static_cast<uint32_t>(*result), result.unread, reports.macros);
   if (!result)
     return std::nullopt;
   return static_cast<uint32_t>(*result);

@@ -39,8 +39,8 @@ QString advice(const QString& text, const QString& read, const QString& rest) {
   if (rest.startsWith(QLatin1Char('_'))) {
     QString joined = text;
     joined.remove(QLatin1Char('_'));
-    qsizetype unread = -1;
-    if (evaluateUnsigned(joined, nullptr, &unread) && unread < 0)
+    const Evaluation<uint64_t> grouped = evaluateUnsigned(joined);
+    if (grouped && grouped.unread < 0)
       return QStringLiteral("digits cannot be grouped with '_': write %1").arg(joined.trimmed());
   }
   if (rest.startsWith(QLatin1Char(')')))

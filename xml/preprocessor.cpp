@@ -172,10 +172,10 @@ private:
   // Evaluates the attribute; reports it when it does not evaluate.
   std::optional<uint32_t> evaluate32(const XMLElement& element, const char* attribute,
                                      const QString& text, const QString& consequence) {
-    EvaluationError error;
-    if (const std::optional<uint64_t> value = evaluateUnsigned(text, &error))
+    const Evaluation<uint64_t> value = evaluateUnsigned(text);
+    if (value)
       return static_cast<uint32_t>(*value);
-    badExpression(element, attribute, text, error, consequence);
+    badExpression(element, attribute, text, value.error, consequence);
     return std::nullopt;
   }
   // Signed loop parameters (add, sub, mul): expanded first; 0 when they do
@@ -183,11 +183,10 @@ private:
   uint32_t signedParameter(const XMLElement& element, const char* attribute,
                            const MacroTable& table) {
     const QString text = expand(table, *element.attribute(attribute));
-    EvaluationError error;
-    const std::optional<int64_t> value = evaluateInt(text, &error);
+    const Evaluation<int64_t> value = evaluateInt(text);
     if (!value)
-      badExpression(element, attribute, text, error, QStringLiteral("it counts as 0"));
-    return static_cast<uint32_t>(value.value_or(0));
+      badExpression(element, attribute, text, value.error, QStringLiteral("it counts as 0"));
+    return static_cast<uint32_t>(value.value.value_or(0));
   }
   void checkDirectiveAttributes(const XMLElement& element);
   // Reports the $(NAME) references that an expansion left as they were.
@@ -407,13 +406,12 @@ void Preprocessor::Run::processElement(XMLElement* element, XMLNode& destination
       return;
     }
     const QString condition = expand(table, *expression);
-    EvaluationError error;
-    const std::optional<bool> holds = evaluateBool(condition, &error);
+    const Evaluation<bool> holds = evaluateBool(condition);
     if (!holds) {
-      badExpression(*element, "expression", condition, error,
+      badExpression(*element, "expression", condition, holds.error,
                     QStringLiteral("the condition counts as false"));
     }
-    if (holds.value_or(false))
+    if (holds.value.value_or(false))
       select(*element, destination, table, scope);
   } else if (tag == "ifdef" || tag == "ifndef") {
     // An absent name reads as the empty name.

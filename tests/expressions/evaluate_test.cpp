@@ -25,18 +25,18 @@ std::string result(const std::string& bytes) {
   const QString text = fromBytes(bytes);
   // Attribute texts are evaluated from their bytes, plain numbers without
   // the lexer: both readings must agree.
-  qsizetype unreadOfText = -1;
-  qsizetype unreadOfBytes = -1;
-  EXPECT_EQ(evaluateUnsigned(std::string_view(bytes), nullptr, &unreadOfBytes),
-            evaluateUnsigned(text, nullptr, &unreadOfText)) << bytes;
-  EXPECT_EQ(unreadOfBytes, unreadOfText) << bytes;
-  EvaluationError error;
-  if (const std::optional<bool> condition = evaluateBool(text, &error))
-    return std::string(*condition ? "true" : "false") + (evaluateUnsigned(text) ? " and a number" : "");
-  const std::string asCondition = std::to_string(error.offset) + ": " + toStdBytes(error.message);
-  const std::optional<int64_t> signedValue = evaluateInt(text, &error);
-  qsizetype unread = -1;
-  const std::optional<uint64_t> unsignedValue = evaluateUnsigned(text, nullptr, &unread);
+  const Evaluation<uint64_t> unsignedValue = evaluateUnsigned(text);
+  const Evaluation<uint64_t> ofBytes = evaluateUnsigned(std::string_view(bytes));
+  EXPECT_EQ(ofBytes.value, unsignedValue.value) << bytes;
+  EXPECT_EQ(ofBytes.unread, unsignedValue.unread) << bytes;
+  const qsizetype unread = unsignedValue.unread;
+  const Evaluation<bool> condition = evaluateBool(text);
+  if (condition)
+    return std::string(*condition ? "true" : "false") + (unsignedValue ? " and a number" : "");
+  const std::string asCondition =
+      std::to_string(condition.error.offset) + ": " + toStdBytes(condition.error.message);
+  const Evaluation<int64_t> signedValue = evaluateInt(text);
+  const EvaluationError& error = signedValue.error;
   if (!signedValue)
     return unsignedValue ? "unsigned only" : std::to_string(error.offset) + ": " + toStdBytes(error.message);
   std::string out = std::to_string(*signedValue);
@@ -68,8 +68,8 @@ TEST(Evaluate, NonFiniteFloatingPointResults) {
   EXPECT_EQ(result(infinity()), "9223372036854775807 bits 0x7ff0000000000000");
   EXPECT_EQ(result("0 - " + infinity()), "-9223372036854775808 bits 0xfff0000000000000");
   // NaN, whose sign bit the processor chooses.
-  EXPECT_EQ(evaluateInt(fromBytes(infinity() + " - " + infinity())), 0);
-  EXPECT_EQ(evaluateInt(fromBytes(infinity() + " * 0.0")), 0);
+  EXPECT_EQ(evaluateInt(fromBytes(infinity() + " - " + infinity())).value, 0);
+  EXPECT_EQ(evaluateInt(fromBytes(infinity() + " * 0.0")).value, 0);
 }
 
 // Every single character but a digit is an empty text, an unrecognised
@@ -77,7 +77,7 @@ TEST(Evaluate, NonFiniteFloatingPointResults) {
 TEST(Evaluate, OnlyADigitAloneIsANumber) {
   for (int c = 0; c < 256; ++c) {
     const bool digit = c >= '0' && c <= '9';
-    EXPECT_EQ(evaluateUnsigned(QString(QChar(c))), digit ? std::optional<uint64_t>(c - '0') : std::nullopt)
+    EXPECT_EQ(evaluateUnsigned(QString(QChar(c))).value, digit ? std::optional<uint64_t>(c - '0') : std::nullopt)
         << "character " << c;
   }
 }
@@ -137,9 +137,10 @@ TEST(Evaluate, AnyBytesGiveAValueOrAKnownMessage) {
     for (int n = length(random); n > 0; --n)
       bytes += anyByte(random) < 16 ? static_cast<char>(anyByte(random)) : common[pickCommon(random)];
     const QString text = fromBytes(bytes);
-    EvaluationError error;
-    if (evaluateInt(text, &error))
+    const Evaluation<int64_t> value = evaluateInt(text);
+    if (value)
       continue;
+    const EvaluationError& error = value.error;
     const std::string message = toStdBytes(error.message);
     const bool known = messages.count(message) > 0 ||
                        message.rfind("unrecognised token: ", 0) == 0 ||
