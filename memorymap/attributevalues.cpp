@@ -1,21 +1,26 @@
 #include "memorymap/attributevalues.h"
 
 #include <QStringList>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "base/bytes.h"
 #include "base/didyoumean.h"
+#include "base/hex.h"
 #include "expressions/integerliteral.h"
 #include "memorymap/document.h"
 #include "memorymap/sectionattributes.h"
 
 namespace {
 
-using namespace std::string_view_literals;
 
-// The attributes that isYes reads.
-constexpr std::string_view kYesNoAttributes[] = {"load"sv, "keep"sv, "place_from_segment_end"sv};
+// `name` is `known`, a literal: its length is a constant, so the bytes are
+// compared inline instead of through memcmp (every attribute passes here).
+template <std::size_t N>
+bool is(std::string_view name, const char (&known)[N]) {
+  return name.size() == N - 1 && std::memcmp(name.data(), known, N - 1) == 0;
+}
 
 QString quotedAttribute(const char* attribute, std::string_view value) {
   return QLatin1String(attribute) + QLatin1String("=\"") + fromBytes(value) + QLatin1Char('"');
@@ -23,8 +28,6 @@ QString quotedAttribute(const char* attribute, std::string_view value) {
 
 // An unexpanded $(NAME) was reported where it stands.
 bool unexpanded(std::string_view text) { return text.find("$(") != std::string_view::npos; }
-
-QString hexText(uint64_t value) { return QLatin1String("0x") + QString::number(value, 16); }
 
 class ValueRules {
 public:
@@ -35,7 +38,9 @@ public:
   // Read as an integer literal, where every character but U and L counts as
   // a digit: only a plain number means what it shows.
   void alignment(std::string_view text) {
-    std::optional<uint64_t> plain = parseStrictIntegerLiteral(text);
+    std::optional<uint64_t> plain = decimal(text);
+    if (!plain)
+      plain = parseStrictIntegerLiteral(text);
     if (text.empty() || (!plain && unexpanded(text)))
       return;
     if (!plain) {
@@ -71,7 +76,7 @@ public:
   }
 
   void yesNo(const char* attribute, std::string_view text) {
-    if (text == "Yes"sv || text == "No"sv || unexpanded(text))
+    if (is(text, "Yes") || is(text, "No") || unexpanded(text))
       return;
     const QString value = quotedAttribute(attribute, text);
     warn(attribute, text,
@@ -82,25 +87,47 @@ public:
                             .arg(value, owner()));
   }
 
-  // One pass over the attributes: the rules run on every element.
+  // One pass over the attributes: the rules run on every element. The
+  // length picks the one name to compare with.
   void programSection() {
     for (const XMLAttribute& attribute : element_) {
       const std::string_view name = attribute.name;
-      // The first letter rules out most names without a comparison.
-      if (name.empty() || (name[0] != 'a' && name[0] != 'l' && name[0] != 'k' && name[0] != 'p'))
-        continue;
-      if (name == "alignment"sv) {
-        alignment(attribute.value);
-        continue;
-      }
-      for (const std::string_view yesNoName : kYesNoAttributes) {
-        if (name == yesNoName)
-          yesNo(yesNoName.data(), attribute.value);
+      switch (name.size()) {
+        case 4:
+          if (is(name, "load"))
+            yesNo("load", attribute.value);
+          else if (is(name, "keep"))
+            yesNo("keep", attribute.value);
+          break;
+        case 9:
+          if (is(name, "alignment"))
+            alignment(attribute.value);
+          break;
+        case 22:
+          if (is(name, "place_from_segment_end"))
+            yesNo("place_from_segment_end", attribute.value);
+          break;
+        default:
+          break;
       }
     }
   }
 
 private:
+  // A short decimal number without a leading zero, the usual alignment,
+  // read without the general literal routine; anything else gives nothing.
+  static std::optional<uint64_t> decimal(std::string_view text) {
+    if (text.empty() || text.size() > 9 || text[0] == '0')
+      return std::nullopt;
+    uint64_t value = 0;
+    for (const char c : text) {
+      if (c < '0' || c > '9')
+        return std::nullopt;
+      value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+  }
+
   // Made only for a warning: the rules run on every element.
   QString owner() const { return describeElement(element_); }
 
