@@ -81,16 +81,48 @@ private:
   std::vector<Entry> entries_;
 };
 
+// The program sections of each segment, segments in document order, as
+// the layout places them (a segment's sections include those of segments
+// within it; a section is not searched for more). One walk along the
+// tree's links: the lists that memorySegments and programSections make
+// cost a third of the rule.
+std::vector<const MemoryMapElement*> placedSections(const MemoryMapElement* root) {
+  std::vector<const MemoryMapElement*> sections;
+  const XMLNode* segment = nullptr;  // the outermost segment the walk is in
+  const XMLNode* node = root;
+  while (node) {
+    bool descend = true;
+    if (node->type() == XMLNode::Type::Element) {  // every element comes from MemoryMapElement::make
+      const auto& element = static_cast<const MemoryMapElement&>(*node);
+      if (segment && element.kind() == MemoryMapElement::ProgramSection) {
+        sections.push_back(&element);
+        descend = false;
+      } else if (!segment && element.kind() == MemoryMapElement::MemorySegment) {
+        segment = node;
+      }
+    }
+    if (descend && node->firstChild()) {
+      node = node->firstChild();
+      continue;
+    }
+    while (node != root && !node->nextSibling()) {
+      if (node == segment)
+        segment = nullptr;
+      node = node->parent();
+    }
+    if (node == segment)
+      segment = nullptr;
+    node = node == root ? nullptr : node->nextSibling();
+  }
+  return sections;
+}
+
 }  // namespace
 
 void checkSectionNames(const SectionPlacement& placement, Diagnostics& diagnostics) {
   if (!diagnostics.located())
     return;
-  std::vector<const MemoryMapElement*> sections;
-  for (const MemoryMapElement* segment : placement.memorySegments(false)) {
-    for (const MemoryMapElement* section : placement.programSections(segment))
-      sections.push_back(section);
-  }
+  const std::vector<const MemoryMapElement*> sections = placedSections(placement.rootElement());
   FirstByName firsts(sections.size());
   for (const MemoryMapElement* section : sections) {
     const std::string_view* name = section->attribute("name");
