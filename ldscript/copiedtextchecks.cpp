@@ -22,12 +22,18 @@ QString quotedAttribute(const char* attribute, std::string_view text) {
 bool unexpanded(std::string_view text) { return text.find("$(") != std::string_view::npos; }
 
 // A lone symbol, such as a -symbols definition: ld reads its value.
+// Read on the bytes as their Latin-1 characters, without a QString: every
+// size passes here.
 bool isSymbol(std::string_view text) {
-  const QString name = fromBytes(text).trimmed();
-  if (name.isEmpty() || name.front().isDigit())
+  const auto blank = [](char c) { return QChar(QLatin1Char(c)).isSpace(); };
+  while (!text.empty() && blank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && blank(text.back()))
+    text.remove_suffix(1);
+  if (text.empty() || QChar(QLatin1Char(text.front())).isDigit())
     return false;
-  for (const QChar c : name) {
-    if (!c.isLetterOrNumber() && c != QLatin1Char('_') && c != QLatin1Char('.') && c != QLatin1Char('$'))
+  for (const char byte : text) {
+    if (!QChar(QLatin1Char(byte)).isLetterOrNumber() && byte != '_' && byte != '.' && byte != '$')
       return false;
   }
   return true;
@@ -61,11 +67,11 @@ public:
       return;
     // ld evaluates a size inside the section, where a symbol is an offset
     // into it: arithmetic on symbols gives the wrong number.
-    const QString size = fromBytes(*text);
-    const Evaluation<uint64_t> value = evaluateUnsigned(size);
+    // On the bytes: a plain number, the usual size, needs no QString.
+    const Evaluation<uint64_t> value = evaluateUnsigned(*text);
     if (!value && value.error.message.endsWith(QLatin1String(" symbol not found"))) {
       section_.document->sources().reportExpression(
-          diagnostics_, *section_.element, "size", size, value.error,
+          diagnostics_, *section_.element, "size", fromBytes(*text), value.error,
           QLatin1String("ld evaluates a size inside the section, where symbols are read relative to it; write a "
                         "number or a macro whose value is one"));
     }
