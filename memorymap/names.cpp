@@ -2,6 +2,10 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/didyoumean.h"
 #include "memorymap/attributevalues.h"
@@ -12,14 +16,46 @@
 
 namespace {
 
+// A list of attribute names, also kept as bytes by length: the names of
+// every element pass here, and each is compared only with the few known
+// names of its length, as bytes.
+class KnownNames {
+public:
+  explicit KnownNames(QStringList names) : list_(std::move(names)) {
+    for (const QString& name : list_) {
+      std::string bytes = toStdBytes(name);
+      if (byLength_.size() <= bytes.size())
+        byLength_.resize(bytes.size() + 1);
+      byLength_[bytes.size()].push_back(std::move(bytes));
+    }
+  }
+
+  bool contains(std::string_view name) const {
+    if (name.size() >= byLength_.size())
+      return false;
+    for (const std::string& candidate : byLength_[name.size()]) {
+      if (candidate[0] == name[0] && std::memcmp(candidate.data(), name.data(), name.size()) == 0)
+        return true;
+    }
+    return false;
+  }
+  bool isEmpty() const { return list_.isEmpty(); }
+  // For the suggestion of a report.
+  const QStringList& list() const { return list_; }
+
+private:
+  QStringList list_;
+  std::vector<std::vector<std::string>> byLength_;  // by the length of the name
+};
+
 // The attributes each element of the two file formats reads. Register
 // descriptions carry many more that only other tools read, so their
 // attributes are not checked.
-const QStringList& knownAttributes(MemoryMapElement::Kind kind, std::string_view tagName) {
-  static const QStringList segment = {
+const KnownNames& knownAttributes(MemoryMapElement::Kind kind, std::string_view tagName) {
+  static const KnownNames segment({
       QStringLiteral("name"),   QStringLiteral("start"),          QStringLiteral("size"),
-      QStringLiteral("access"), QStringLiteral("address_symbol"), QStringLiteral("size_symbol")};
-  static const QStringList section = {
+      QStringLiteral("access"), QStringLiteral("address_symbol"), QStringLiteral("size_symbol")});
+  static const KnownNames section({
       QStringLiteral("name"),           QStringLiteral("start"),
       QStringLiteral("size"),           QStringLiteral("alignment"),
       QStringLiteral("load"),           QStringLiteral("keep"),
@@ -27,12 +63,12 @@ const QStringList& knownAttributes(MemoryMapElement::Kind kind, std::string_view
       QStringLiteral("address_symbol"), QStringLiteral("end_symbol"),
       QStringLiteral("size_symbol"),    QStringLiteral("runin"),
       QStringLiteral("runoffset"),      QStringLiteral("place_from_segment_end"),
-      QStringLiteral("load_with")};
-  static const QStringList root = {QStringLiteral("name")};
-  static const QStringList import = {QStringLiteral("filename")};
-  static const QStringList symbol = {QStringLiteral("name"), QStringLiteral("value"), QStringLiteral("provide")};
-  static const QStringList assertion = {QStringLiteral("test"), QStringLiteral("message")};
-  static const QStringList unchecked;
+      QStringLiteral("load_with")});
+  static const KnownNames root({QStringLiteral("name")});
+  static const KnownNames import({QStringLiteral("filename")});
+  static const KnownNames symbol({QStringLiteral("name"), QStringLiteral("value"), QStringLiteral("provide")});
+  static const KnownNames assertion({QStringLiteral("test"), QStringLiteral("message")});
+  static const KnownNames unchecked{QStringList()};
   switch (kind) {
     case MemoryMapElement::MemorySegment:
       return segment;
@@ -61,18 +97,6 @@ const QStringList& knownElements() {
     return list;
   }();
   return names;
-}
-
-// `name` is one of `known`: lengths first, then the bytes against the
-// characters, without making a string (the names of every element pass here).
-bool isKnown(const QStringList& known, std::string_view name) {
-  for (const QString& candidate : known) {
-    if (candidate.size() == static_cast<qsizetype>(name.size()) &&
-        std::equal(name.begin(), name.end(), candidate.cbegin(),
-                   [](char byte, QChar c) { return c.unicode() == static_cast<unsigned char>(byte); }))
-      return true;
-  }
-  return false;
 }
 
 template <typename Visit>
@@ -112,7 +136,7 @@ void checkNames(const Document& document, Diagnostics& diagnostics) {
                                   QLatin1String(">: it is ignored, its contents are still read") +
                                   didYouMean(tag, elements));
     }
-    const QStringList& known = knownAttributes(element.kind(), element.tagName());
+    const KnownNames& known = knownAttributes(element.kind(), element.tagName());
     if (known.isEmpty())
       return;
     for (const XMLAttribute& attribute : element) {
@@ -121,14 +145,14 @@ void checkNames(const Document& document, Diagnostics& diagnostics) {
       const std::string_view raw = attribute.name;
       // Namespace declarations and qualified names (a schema hint such as
       // xsi:noNamespaceSchemaLocation) belong to other tools.
-      if (isKnown(known, raw) || raw.substr(0, 5) == "xmlns" || raw.find(':') != std::string_view::npos)
+      if (known.contains(raw) || raw.substr(0, 5) == "xmlns" || raw.find(':') != std::string_view::npos)
         continue;
       const QString name = fromBytes(raw);
       if (firstTime(element, name)) {
         const QString tagName = fromBytes(element.tagName());
         diagnostics.reportLocated(Severity::Warning, document.sources().attributeLocation(element, raw),
                                   QLatin1String("unknown attribute \"") + name + QLatin1String("\" in <") + tagName +
-                                      QLatin1String(">: it is ignored") + didYouMean(name, known),
+                                      QLatin1String(">: it is ignored") + didYouMean(name, known.list()),
                                   document.sources().notes(element));
       }
     }
