@@ -127,6 +127,8 @@ TEST(ReportRun, LimitsOverflowAndComparison) {
       {{QStringLiteral("-json"), json}, 0, "", "FLASH    0x08000000   4096   384   268         0   3444         3324  [##==................]  15.9%"},
       {{QStringLiteral("-limit"), QStringLiteral("RAM=1e1")}, 1,
        "error: -limit wants SEGMENT=PERCENT with a percent from 0 to 100 in decimal digits, not RAM=1e1\n", ""},
+      {{QStringLiteral("-limit"), QStringLiteral("=50")}, 1,
+       "error: -limit wants SEGMENT=PERCENT with a percent from 0 to 100 in decimal digits, not =50\n", ""},
       {{QStringLiteral("-limit"), QStringLiteral("ROM=5")}, 1,
        "error: -limit names ROM, which is not a segment; the segments are FLASH, RAM\n", ""},
       {{QStringLiteral("-limit"), QStringLiteral("FLASH=18.75%"), QStringLiteral("-limit"), QStringLiteral("RAM=012.5")}, 1,
