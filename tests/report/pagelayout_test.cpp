@@ -78,6 +78,13 @@ TEST(PageLayout, ColumnIsToScaleWithThinSectionsGroupedAndOverflowBelow) {
   EXPECT_DOUBLE_EQ(marks[3].top, 450);
   EXPECT_DOUBLE_EQ(marks[3].height, 3);
   EXPECT_DOUBLE_EQ(marks[4].top + marks[4].height, 800);  // the column ends where the segment ends
+  // Of two blocks at one address the larger is drawn first and holds the other inset.
+  const SegmentUsage nested =
+      segment("RAM", 0, 1000, {block(BlockKind::Run, 0, 40, ".inner"), block(BlockKind::Run, 0, 100, ".outer")});
+  const std::vector<Mark> nestedMarks = columnMarks(nested, ColumnScale(nested, 800));
+  ASSERT_GE(nestedMarks.size(), 2u);
+  EXPECT_EQ(nestedMarks[0].blocks.front()->section, QStringLiteral(".outer"));
+  EXPECT_TRUE(nestedMarks[1].inset);
   // An address below the segment's start is drawn at its top, not wrapped around.
   EXPECT_DOUBLE_EQ(ColumnScale(segment("RAM", 0x1000, 16000, {}), 800).yOf(0x800), 0);
 

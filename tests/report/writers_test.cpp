@@ -3,6 +3,8 @@
 // page's promises, which a byte-for-byte golden would restate.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "report/comparison.h"
 #include "report/elffile.h"
 #include "report/htmlreport.h"
@@ -35,6 +37,15 @@ TEST(Writers, PageNamesEverythingEscapedAndJsonReadsBackWhateverTheNames) {
                            "&lt;b&gt;&amp;&quot;", "0x20003c00", ">small_lib_table<"})
     EXPECT_NE(page.find(name), std::string::npos) << name;
   EXPECT_EQ(page.find("<b>&"), std::string::npos);
+  // The arrow of .data leaves its load image in FLASH for its run image in
+  // RAM, the column to the right, rather than looping back to FLASH.
+  const std::string arrow = "<path class=\"arrow\" d=\"M ";
+  const std::size_t at = page.find(arrow);
+  ASSERT_NE(at, std::string::npos);
+  double fromX = 0, fromY = 0, toX = 0, toY = 0;
+  ASSERT_EQ(std::sscanf(page.c_str() + at + arrow.size(), "%lf %lf C %*f %*f, %*f %*f, %lf %lf", &fromX, &fromY,
+                        &toX, &toY), 4);
+  EXPECT_GT(toX, fromX);
 
   // The JSON is valid whatever the names, and reads back as the same report.
   const std::optional<Comparison> same = compareWithJson(report, QStringLiteral("old"), jsonReport(report), &error);
