@@ -13,7 +13,7 @@
 #include "expressions/evaluate.h"
 #include "expressions/integerliteral.h"
 #include "memorymap/names.h"
-#include "memorymap/unreadtext.h"
+#include "xml/unreadtext.h"
 #include "xml/loadcontext.h"
 #include "xml/macros.h"
 #include "xml/preprocessor.h"

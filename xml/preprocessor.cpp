@@ -21,6 +21,7 @@
 #include "expressions/evaluate.h"
 #include "xml/loadcontext.h"
 #include "xml/macroregistry.h"
+#include "xml/unreadtext.h"
 #include "xml/xmlnode.h"
 #include "xml/xmlreader.h"
 
@@ -169,12 +170,18 @@ private:
     if (Diagnostics* diagnostics = sink())
       context_.sources().reportExpression(*diagnostics, element, attribute, text, error, consequence);
   }
-  // Evaluates the attribute; reports it when it does not evaluate.
+  // Evaluates the attribute; reports it when it does not evaluate, or when
+  // text after a complete expression was dropped ("4K" reads 4).
   std::optional<uint32_t> evaluate32(const XMLElement& element, const char* attribute,
                                      const QString& text, const QString& consequence) {
     const Evaluation<uint64_t> value = evaluateUnsigned(text);
-    if (value)
+    if (value) {
+      if (Diagnostics* diagnostics = sink(); diagnostics && value.unread >= 0) {
+        reportUnreadText(context_.sources(), *diagnostics, reportedUnread_, element, attribute, text, *value,
+                         value.unread, CommandLineMacros());
+      }
       return static_cast<uint32_t>(*value);
+    }
     badExpression(element, attribute, text, value.error, consequence);
     return std::nullopt;
   }
@@ -251,8 +258,9 @@ private:
   bool failed_ = false;
   // The element being processed, for the errors of the limits.
   SourceMap::Place current_;
-  // $(NAME) references already reported.
+  // $(NAME) references and dropped texts already reported.
   ReportedOnce reportedUndefined_;
+  ReportedOnce reportedUnread_;
   // Canonical paths of the file being processed and of every include open
   // inside it.
   QStringList openFiles_;

@@ -1,9 +1,9 @@
 // The -diagnostics rules for the macros of the command line and the texts
-// they go into: a start or size that mkld evaluates itself and whose text
-// goes on after a complete expression ("64K", "0x2000_0000", "256 1024",
-// "0x10000000)"), where the evaluator takes the expression and drops the
-// rest, so the value is not what the text shows; and a macro that no file
-// uses.
+// they go into: a number that mkld evaluates itself (a memory-map start or
+// size, a loop bound, a defined expression) and whose text goes on after a
+// complete expression ("64K", "0x2000_0000", "256 1024", "0x10000000)"),
+// where the evaluator takes the expression and drops the rest, so the value
+// is not what the text shows; and a macro that no file uses.
 #pragma once
 
 #include <QString>

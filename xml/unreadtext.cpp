@@ -1,4 +1,4 @@
-#include "memorymap/unreadtext.h"
+#include "xml/unreadtext.h"
 
 #include <string_view>
 #include <vector>
