@@ -52,6 +52,7 @@ e2e/cases/error_unparsable_memory_map/map.xml        not well-formed: mkld fails
 e2e/cases/error_unparsable_placement/place.xml       not well-formed: mkld fails to load it too
 e2e/cases/dependency_file_lists_files_read/parts/broken.xml  not well-formed: the include fails in mkld too
 e2e/cases/diagnostics_closing_quote_missing/map.xml  a mistake -diagnostics locates: a closing quote missing
+e2e/cases/diagnostics_attribute_without_name/map.xml  a mistake -diagnostics locates: an attribute with no name
 e2e/cases/diagnostics_empty_file/map.xml             a mistake -diagnostics locates: no element
 e2e/cases/diagnostics_end_of_file_inside_element/place.xml  a mistake -diagnostics locates: an end tag missing
 e2e/cases/diagnostics_error_in_included_file/parts/stack.xml  a mistake -diagnostics locates: a mismatched end tag
